@@ -1,0 +1,11 @@
+# Sanitizer builds apply to everything in the tree (library, tests, examples),
+# so an instrumented test never calls an uninstrumented library.
+if(HALVIX_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+elseif(HALVIX_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT HALVIX_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "HALVIX_SANITIZE must be empty, 'address' or 'thread', not '${HALVIX_SANITIZE}'")
+endif()

@@ -1,0 +1,144 @@
+// halvix/dbg/dbg.h - the diagnostic trace facility.
+//
+// Trace lines go to standard error. Three controls decide what is printed:
+//   - the level (_dbg_level), tested at the call site before anything else:
+//     DBG_LEVEL_WARN < DBG_LEVEL_TRACE < DBG_LEVEL_LOG; a message of level L is
+//     printed when the current level is L or higher;
+//   - the domain mask (_dbg_mask): each call names a domain, which must be in
+//     the mask; the name "all" passes on either side;
+//   - the muted threads (_dbg_disable / _dbg_enable).
+// A DBG_LEVEL_WARN message is fatal: once written, it stops the process.
+//
+// Applications call _dbg_init(&argc, argv) once at start-up; it takes the
+// options "-warn", "-trace", "-log" and "-debug=<domains>" off the command line.
+//
+// Tracing from code uses one form per level. Each tests the level first, so a
+// call above the current level costs one integer comparison and does not
+// evaluate its arguments:
+//
+//     DBG_LOG("dbg", "pthread error %d\n", status);
+//     DBG_TRACE("net", "connection %p closed", conn);
+//     DBG_WARN("all", "cannot continue: %s", why);   // prints, then stops
+//
+// A line shows, compactly, where it comes from; pieces that did not change
+// since the previous line (file, thread, function) are left out:
+//
+//     -{...halvix/os/src/queue.cpp 0x7f2a1c0f8640 osQueueWrite 88} Data write ...
+//     -    {91} Data was written to queue 0x55d0c6a8e2b0
+//
+// _dbg_backtrace writes a post-mortem report (pid, backtrace, memory map,
+// memory figures) to a file; _dbg_dump writes a hex dump filtered like a trace.
+#ifndef HALVIX_DBG_DBG_H
+#define HALVIX_DBG_DBG_H
+
+#include <halvix/Export.h>
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Trace levels, from least to most output.
+typedef enum {
+    DBG_LEVEL_WARN = 0,   // "-warn":  mark "!", fatal once written
+    DBG_LEVEL_TRACE = 1,  // "-trace": mark "-"
+    DBG_LEVEL_LOG = 2     // "-log":   mark " "
+} _dbgLevel_t;
+
+// Size of the buffer that holds the mask text; a mask must be shorter than
+// _DBG_MAX_DOMAIN - 1 characters.
+#define _DBG_MAX_DOMAIN 256
+
+// Enabled domains, in the order in which the mask text lists them.
+// Guarded by _dbg_mutex.
+HALVIX_API extern std::vector<std::string> _dbg_mask;
+
+extern "C" {
+
+// Current level. Read at every call site without the lock and written without
+// it: a relaxed atomic, since no other data is published through it; a change
+// takes effect at the next level test.
+HALVIX_API extern std::atomic<_dbgLevel_t> _dbg_level;
+
+// Ids (_dbg_get_current_thread_id) of muted threads. Guarded by _dbg_mutex.
+HALVIX_API extern std::vector<unsigned long> _dbg_disabled_thread;
+
+// The trace lock (not recursive). Statically initialised, so tracing works
+// before _dbg_init.
+HALVIX_API extern pthread_mutex_t _dbg_mutex;
+
+// Where the message being traced comes from; written by the call site while
+// it holds _dbg_mutex.
+HALVIX_API extern _dbgLevel_t _dbg_type;
+HALVIX_API extern const char* _dbg_function;
+HALVIX_API extern const char* _dbg_filename;
+HALVIX_API extern int64_t _dbg_line;
+
+// Resets the facility, applies and removes the trace options of the command
+// line and sets the mask ("all" when no "-debug=" option is given).
+// A "-debug=" text of 255 characters or more is refused: the mask is left as
+// it was, the entry is removed like any other trace option, and a note saying
+// so goes to standard error (the process keeps running).
+HALVIX_API void _dbg_init(int* argc, char** argv);
+
+// Sets the level; any value but the three levels fails an assertion.
+HALVIX_API void _dbg_set_level(_dbgLevel_t Level);
+
+// Replaces the mask. Domains are separated by runs of any of
+//   + - | : ; & ^ " * _ , ! # ~ ? < > $ \ / and space.
+// The text must be shorter than 255 characters (assertion).
+HALVIX_API void _dbg_set_mask(const char* mask);
+
+// Mute and unmute the calling thread.
+HALVIX_API void _dbg_disable(void);
+HALVIX_API void _dbg_enable(void);
+
+// The trace-call protocol, which the DBG_* forms below carry out: test the
+// level, _dbg_lock, set _dbg_type/_dbg_function/_dbg_filename/_dbg_line,
+// then _dbg_trace, which writes the line and releases the lock.
+HALVIX_API void _dbg_lock(void);
+HALVIX_API void _dbg_unlock(void);
+HALVIX_API void _dbg_trace(const char* domain, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// printf to standard error: no filter, no lock, no prefix, no newline.
+HALVIX_API void _dbg_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+HALVIX_API unsigned long _dbg_get_current_thread_id(void);
+HALVIX_API void _dbg_mutex_init(void);
+
+// Writes a report of the process to the file named by format and its
+// arguments, or to standard output and then standard error when the file
+// cannot be opened: "Pid=", "Backtrace-entries: " with the symbolic
+// backtrace and one "Address=" line per entry, "Process memory map:" and
+// "System memory info:". Never stops the process.
+HALVIX_API void _dbg_backtrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Hex dump of size bytes at data to standard error, 8 bytes a line, when the
+// domain and the calling thread pass the trace filters. A size of zero or
+// below writes nothing; a size of 2^31 bytes or more is cut to 2^31 - 1.
+HALVIX_API void _dbg_dump(const char* domain, const void* data, int64_t size);
+
+}  // extern "C"
+
+// One trace call of level `level` in `domain`; the remaining arguments are a
+// printf format and its values. Not for use between _dbg_lock and _dbg_trace.
+#define DBG_TRACE_AT(level, domain, ...)                                      \
+    do {                                                                      \
+        if (_dbg_level.load(std::memory_order_relaxed) >= (level)) {          \
+            _dbg_lock();                                                      \
+            _dbg_type = (level);                                              \
+            _dbg_function = __func__;                                         \
+            _dbg_filename = __FILE__;                                         \
+            _dbg_line = __LINE__;                                             \
+            _dbg_trace((domain), __VA_ARGS__);                                \
+        }                                                                     \
+    } while (0)
+
+// Fatal: writes the line (if the mask and thread filters pass) and stops.
+#define DBG_WARN(domain, ...) DBG_TRACE_AT(DBG_LEVEL_WARN, domain, __VA_ARGS__)
+#define DBG_TRACE(domain, ...) DBG_TRACE_AT(DBG_LEVEL_TRACE, domain, __VA_ARGS__)
+#define DBG_LOG(domain, ...) DBG_TRACE_AT(DBG_LEVEL_LOG, domain, __VA_ARGS__)
+
+#endif  // HALVIX_DBG_DBG_H

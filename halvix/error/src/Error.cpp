@@ -1,0 +1,80 @@
+#include "halvix/error/Error.h"
+
+#include "halvix/error/DefaultStrategy.h"
+#include "halvix/singleton/SingletonT.h"
+#include "halvix/utils/Utils.h"
+
+#include <ctime>
+#include <iostream>
+
+namespace halvix::error {
+
+// Initialised while the library is loaded, before the default strategy below
+// (same translation unit, so in this order) and before any application code.
+const std::string Error::STRATEGY_TYPE = "Error";
+const std::string Error::ALREADY_EXISTS = "AlreadyExists";
+const std::string Error::DOES_NOT_EXIST = "DoesNotExist";
+const std::string Error::INVALID_ARGUMENT = "InvalidArgument";
+const std::string Error::NOT_IMPLEMENTED = "NotImplemented";
+const std::string Error::NULL_PTR = "NullPtr";
+const std::string Error::UNKNOWN_EXCEPTION = "UnknownException";
+
+namespace {
+
+// The default strategy exists from load time, so errors reported by an
+// application's own static initialisers are already printed.
+const DefaultStrategy* const theDefaultStrategy = singleton::SingletonT<DefaultStrategy>::getInstancePtr();
+
+}  // namespace
+
+Error::Error(const char* file, int line, const char* function, const std::string& name, const Severity& severity)
+    : name(name), severity(severity)
+{
+    const time_t now = ::time(nullptr);
+    stream << "!" << severityToString(severity) << ": " << name << " by " << std::getUserName() << " on "
+           << std::dateTimeToStr(now) << "." << '\n';
+    // A null file or function fails the stream here, which drops the rest.
+    stream << "Generated from " << file << "/" << line << "/" << function << ":" << '\n';
+}
+
+Error::Error(const Error& other)
+    : name(other.name), severity(other.severity), stream(other.stream.str(), std::ios_base::ate)
+{
+}
+
+Error::~Error() = default;
+
+std::string Error::severityToString(const Severity& severity)
+{
+    switch (severity) {
+    case INFO:
+        return "INFO";
+    case WARNING:
+        return "WARNING";
+    case ERROR:
+        return "ERROR";
+    case CRITICAL:
+        return "CRITICAL";
+    case FATAL:
+        return "FATAL";
+    }
+    return "UNKNOWN";
+}
+
+std::ostream& Error::output(std::ostream& os)
+{
+    return os << stream.str();
+}
+
+void Error::throwError()
+{
+    throw Error(*this);
+}
+
+std::ostream& operator<<(std::ostream& os, const Error& error)
+{
+    // output() is not const in the interface; printing does not change the error.
+    return const_cast<Error&>(error).output(os);
+}
+
+}  // namespace halvix::error

@@ -1,0 +1,40 @@
+// halvix/os/osTimer.h - one-shot timers that call back on a thread of their own.
+//
+// A timer owns one thread for its whole life. osTimerStart arms it; when the
+// delay has passed (CLOCK_MONOTONIC) the callback runs once on the timer
+// thread, with the timer's own handle, unless osTimerStop came first. The
+// callback may start its own timer again, which is how repeating timers are
+// built; it may also stop it and read or set its data, but it must not
+// destroy it (that would join its own thread).
+//
+// Shutdown: osTimerDestroy stops the timer, ends and joins its thread, and
+// frees everything; a callback that is running finishes first.
+#ifndef HALVIX_OS_OSTIMER_H
+#define HALVIX_OS_OSTIMER_H
+
+#include <halvix/Export.h>
+#include <halvix/os/osTask.h>
+
+namespace halvix::os {
+
+typedef void* osTimer_t;
+
+// A stopped timer and its thread. `options` may be null; an empty name becomes
+// "Timer@<callback address>:ID<n>". The thread is always joinable.
+HALVIX_API void* osTimerCreate(void (*callback)(void*), osTaskOptions_t* options);
+// Arms the timer for numMs (>= 0) milliseconds unless it is armed already, in
+// which case it keeps its delay.
+HALVIX_API void osTimerStart(osTimer_t timer, long numMs);
+// Disarms the timer; a stop followed by a start before the thread noticed the
+// stop restarts it with the new delay.
+HALVIX_API void osTimerStop(osTimer_t timer);
+HALVIX_API void osTimerDestroy(osTimer_t timer);
+// The application's pointer; set only while the timer is not armed.
+HALVIX_API void osTimerSetData(osTimer_t timer, void* data);
+HALVIX_API void* osTimerGetData(osTimer_t timer);
+// The timer thread's task; its options carry the creator's `reserved`.
+HALVIX_API osTask_t osTimerGetTask(osTimer_t timer);
+
+}  // namespace halvix::os
+
+#endif  // HALVIX_OS_OSTIMER_H
