@@ -1,0 +1,109 @@
+#include <halvix/error/Error.h>
+
+#include <halvix/error/Report.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using halvix::error::Error;
+
+std::string textOf(const Error& error)
+{
+    std::ostringstream os;
+    os << error;
+    return os.str();
+}
+
+TEST(ErrorHeader, TwoLinesNamingSeverityTypeUserTimeAndSource)
+{
+    ::setenv("USER", "alice", 1);
+    Error error("queue/src/Queue.cpp", 57, "write", Error::NULL_PTR, Error::ERROR);
+    const std::string header = textOf(error);
+    EXPECT_TRUE(std::regex_match(header, std::regex("!ERROR: NullPtr by alice on "
+                                                    "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3][0-9] "
+                                                    "[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}\\.\n"
+                                                    "Generated from queue/src/Queue.cpp/57/write:\n")))
+        << header;
+
+    error.getStream() << "message";
+    EXPECT_EQ(textOf(error), header + "message");
+}
+
+TEST(ErrorHeader, UnknownSeverityAndMissingUser)
+{
+    ::unsetenv("USER");
+    Error error("f", 1, "g", "Custom", static_cast<Error::Severity>(7));
+    EXPECT_EQ(textOf(error).rfind("!UNKNOWN: Custom by -- not available -- on ", 0), 0u);
+    EXPECT_EQ(Error::severityToString(static_cast<Error::Severity>(0)), "UNKNOWN");
+    EXPECT_EQ(Error::severityToString(Error::INFO), "INFO");
+    EXPECT_EQ(Error::severityToString(Error::FATAL), "FATAL");
+}
+
+TEST(ErrorHeader, NullFileOrFunctionCutsTheTextThere)
+{
+    Error noFile(nullptr, 3, "f", Error::NULL_PTR, Error::ERROR);
+    noFile.getStream() << "dropped";
+    const std::string text = textOf(noFile);
+    EXPECT_EQ(text.substr(text.find('\n') + 1), "Generated from ");
+
+    Error noFunction("file", 3, nullptr, Error::NULL_PTR, Error::ERROR);
+    noFunction.getStream() << "dropped";
+    const std::string cut = textOf(noFunction);
+    EXPECT_EQ(cut.substr(cut.find('\n') + 1), "Generated from file/3/");
+}
+
+TEST(ErrorCopy, CarriesTextAndThrowDeliversAnEqualError)
+{
+    Error original("file", 9, "op", Error::INVALID_ARGUMENT, Error::WARNING);
+    original.getStream() << "first";
+    Error copy(original);
+    copy.getStream() << " second";
+    EXPECT_EQ(textOf(copy), textOf(original) + " second");
+
+    try {
+        original.throwError();
+        FAIL() << "throwError returned";
+    } catch (const Error& caught) {
+        EXPECT_EQ(caught.getName(), Error::INVALID_ARGUMENT);
+        EXPECT_EQ(caught.getSeverity(), Error::WARNING);
+        EXPECT_EQ(textOf(caught), textOf(original));
+    }
+}
+
+TEST(ErrorConstants, HaveTheirTexts)
+{
+    EXPECT_EQ(Error::STRATEGY_TYPE, "Error");
+    EXPECT_EQ(Error::ALREADY_EXISTS, "AlreadyExists");
+    EXPECT_EQ(Error::DOES_NOT_EXIST, "DoesNotExist");
+    EXPECT_EQ(Error::INVALID_ARGUMENT, "InvalidArgument");
+    EXPECT_EQ(Error::NOT_IMPLEMENTED, "NotImplemented");
+    EXPECT_EQ(Error::NULL_PTR, "NullPtr");
+    EXPECT_EQ(Error::UNKNOWN_EXCEPTION, "UnknownException");
+}
+
+TEST(ErrorThreads, ManyThreadsBuildErrorsAtOnce)
+{
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([] {
+            for (int i = 0; i < 200; ++i) {
+                Error error("file", i, "op", Error::NULL_PTR, Error::ERROR);
+                error.getStream() << i;
+                EXPECT_NE(textOf(error).find(" on "), std::string::npos);
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+}
+
+}  // namespace

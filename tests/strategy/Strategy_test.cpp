@@ -1,0 +1,133 @@
+#include <halvix/strategy/Strategy.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using halvix::strategy::Strategy;
+using halvix::strategy::StrategyT;
+
+struct Note
+{
+    std::vector<std::string> handledBy;
+};
+
+// A strategy that records which strategies handled a note, in order.
+class Recorder : public StrategyT<Note>
+{
+public:
+    Recorder(const std::string& type, const std::string& name, bool isDefault, bool interested = true)
+        : StrategyT<Note>(type, name, isDefault), interested(interested)
+    {
+    }
+    bool isInterested(const Note&) const override { return interested; }
+    void processClientObject(Note& note) override { note.handledBy.push_back(getName()); }
+
+private:
+    bool interested;
+};
+
+// A strategy of another client class.
+class OtherClient : public StrategyT<int>
+{
+public:
+    explicit OtherClient(const std::string& type) : StrategyT<int>(type, "other", false) {}
+    bool isInterested(const int&) const override { return true; }
+    void processClientObject(int& value) override { ++value; }
+};
+
+std::vector<std::string> route(const std::string& type)
+{
+    Note note;
+    StrategyT<Note>::invokeStrategies(type, note);
+    return note.handledBy;
+}
+
+using Names = std::vector<std::string>;
+
+TEST(StrategyRouting, DefaultServesOnlyWhileTheListIsEmpty)
+{
+    EXPECT_EQ(route("never-registered"), Names{});
+
+    Recorder defaultStrategy("routing", "default", true, /*interested=*/false);
+    EXPECT_EQ(route("routing"), Names{"default"});  // not asked isInterested
+    {
+        Recorder uninterested("routing", "quiet", false, /*interested=*/false);
+        EXPECT_EQ(route("routing"), Names{});  // the default stays silent
+    }
+    EXPECT_EQ(route("routing"), Names{"default"});
+}
+
+TEST(StrategyRouting, EveryInterestedStrategyRunsInConstructionOrder)
+{
+    Recorder first("order", "first", false);
+    Recorder skipped("order", "skipped", false, /*interested=*/false);
+    Recorder second("order", "second", false);
+    OtherClient other("order");
+    EXPECT_EQ(route("order"), (Names{"first", "second"}));
+
+    int value = 0;
+    StrategyT<int>::invokeStrategies("order", value);
+    EXPECT_EQ(value, 1);  // the Note strategies are skipped for an int
+}
+
+TEST(StrategyRouting, ReplacedAndDestroyedDefaults)
+{
+    auto* replaced = new Recorder("defaults", "old", true);
+    Recorder current("defaults", "new", true);
+    EXPECT_EQ(route("defaults"), Names{"new"});
+    delete replaced;  // no longer the default: the registry is unchanged
+    EXPECT_EQ(route("defaults"), Names{"new"});
+
+    auto* onlyDefault = new Recorder("orphan", "alone", true);
+    delete onlyDefault;
+    EXPECT_EQ(route("orphan"), Names{});
+}
+
+std::string sectionOf(const std::string& type)
+{
+    std::ostringstream os;
+    Strategy::outputStrategyTypes(os);
+    const std::string text = os.str();
+    EXPECT_EQ(text.rfind("*** Current strategies are:\n", 0), 0u);
+    EXPECT_EQ(text.substr(text.size() - 10), "... Done.\n");
+    const std::string start = "---------------- " + type + " ...\n";
+    const std::string end = ".. end of " + type + "\n";
+    const auto from = text.find(start);
+    const auto to = text.find(end, from);
+    if (from == std::string::npos || to == std::string::npos) {
+        return "";
+    }
+    return text.substr(from, to + end.size() - from);
+}
+
+TEST(StrategyOutput, PrintsDefaultThenListEachFollowedByAnEmptyLine)
+{
+    Recorder defaultStrategy("printed", "the default", true);
+    Recorder member("printed", "a member", false);
+    EXPECT_EQ(sectionOf("printed"), "---------------- printed ...\n"
+                                    "Default strategy: \n"
+                                    "Type = 'printed'\n"
+                                    "Name = 'the default'\n"
+                                    "\n"
+                                    "Type = 'printed'\n"
+                                    "Name = 'a member'\n"
+                                    "\n"
+                                    ".. end of printed\n");
+}
+
+TEST(StrategyOutput, TypeOutlivesItsStrategiesAndShowsNone)
+{
+    { Recorder gone("emptied", "gone", true); }
+    EXPECT_EQ(sectionOf("emptied"), "---------------- emptied ...\n"
+                                    "Default strategy: \n"
+                                    "None\n"
+                                    "\n"
+                                    ".. end of emptied\n");
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+#include <halvix/utils/Utils.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string dump(const void* data, int length)
+{
+    std::ostringstream os;
+    std::outputData(os, data, length);
+    return os.str();
+}
+
+TEST(OutputData, TwoLinesWithPaddedCharacterColumn)
+{
+    const char text[] = "Hello, world! 12345\n";
+    EXPECT_EQ(dump(text, 20), "0000-000f: 48 65 6c 6c 6f 2c 20 77 6f 72 6c 64 21 20 31 32 Hello, world! 12\n"
+                              "0010-0013: 33 34 35 0a                                     345.\n");
+}
+
+TEST(OutputData, LineBoundaries)
+{
+    std::vector<unsigned char> bytes(17, 'A');
+    const std::string sixteen = dump(bytes.data(), 16);
+    EXPECT_EQ(sixteen, "0000-000f: 41 41 41 41 41 41 41 41 41 41 41 41 41 41 41 41 AAAAAAAAAAAAAAAA\n");
+    const std::string seventeen = dump(bytes.data(), 17);
+    EXPECT_EQ(seventeen.substr(sixteen.size()), "0010-0010: 41 " + std::string(45, ' ') + "A\n");
+}
+
+TEST(OutputData, NonPrintableBytesShowAsDots)
+{
+    const unsigned char bytes[] = {0x00, 0x7f, 0xff, 0x20};
+    EXPECT_EQ(dump(bytes, 4), "0000-0003: 00 7f ff 20 " + std::string(36, ' ') + "... \n");
+}
+
+TEST(OutputData, NothingForNullOrEmptyAndStreamLeftDecimal)
+{
+    std::ostringstream os;
+    os << std::hex;
+    std::outputData(os, nullptr, 10);
+    os << 255;
+    EXPECT_EQ(os.str(), "ff");  // a null block leaves the format alone
+
+    const char byte = 'x';
+    EXPECT_EQ(dump(&byte, 0), "");
+    EXPECT_EQ(dump(&byte, -5), "");
+
+    std::ostringstream after;
+    after << std::hex;
+    std::outputData(after, &byte, 1);
+    after.str("");
+    after << 255;
+    EXPECT_EQ(after.str(), "255");
+}
+
+TEST(OutputData, OffsetsGrowPastFourDigits)
+{
+    std::vector<unsigned char> bytes(0x10001, 'z');
+    const std::string text = dump(bytes.data(), static_cast<int>(bytes.size()));
+    const std::string lastLine = text.substr(text.rfind("10000-"));
+    EXPECT_EQ(lastLine, "10000-10000: 7a " + std::string(45, ' ') + "z\n");
+}
+
+TEST(ToBcd, DigitsPackIntoNibblesUpToEight)
+{
+    EXPECT_EQ(std::toBcd(1), 0x1u);
+    EXPECT_EQ(std::toBcd(10), 0x10u);
+    EXPECT_EQ(std::toBcd(12345678), 0x12345678u);
+    EXPECT_EQ(std::toBcd(99999999), 0x99999999u);
+    EXPECT_EQ(std::toBcd(0), 0u);
+    EXPECT_EQ(std::toBcd(100000000), 0u);
+    EXPECT_EQ(std::toBcd(0xFFFFFFFFu), 0u);
+}
+
+TEST(BinaryStrToUInt32, ParsesLikeStrtoulInBaseTwo)
+{
+    EXPECT_EQ(std::binaryStrToUInt32("1011"), 11u);
+    EXPECT_EQ(std::binaryStrToUInt32("  101x1"), 5u);
+    EXPECT_EQ(std::binaryStrToUInt32(""), 0u);
+    EXPECT_EQ(std::binaryStrToUInt32("2"), 0u);
+    EXPECT_EQ(std::binaryStrToUInt32("-1"), 0xFFFFFFFFu);
+    EXPECT_EQ(std::binaryStrToUInt32(std::string(33, '1')), 0xFFFFFFFFu);         // low 32 bits
+    EXPECT_EQ(std::binaryStrToUInt32("1" + std::string(32, '0')), 0u);            // 2^32: low bits 0
+    EXPECT_EQ(std::binaryStrToUInt32(std::string(65, '1')), 0xFFFFFFFFu);         // overflow: all ones
+}
+
+}  // namespace
