@@ -23,8 +23,16 @@
 // A line shows, compactly, where it comes from; pieces that did not change
 // since the previous line (file, thread, function) are left out:
 //
-//     -{...halvix/os/src/queue.cpp 0x7f2a1c0f8640 osQueueWrite 88} Data write ...
+//     -{...vix/os/src/queue.cpp 0x7f2a1c0f8640 osQueueWrite 88} Data write ...
 //     -    {91} Data was written to queue 0x55d0c6a8e2b0
+//
+// The prefix is: the mark ("!" warn, "-" trace, " " log); two spaces when
+// file and thread are those of the previous line; two spaces when the
+// function is; "{"; the file when it changed (a path over 20 characters
+// shows as "..." and its last 20); "0x" and the thread id in hex when the
+// thread changed; the function when it changed; the line number; "} ".
+// "Changed" compares pointers and ids, not texts. The message follows, and a
+// newline is always added.
 //
 // _dbg_backtrace writes a post-mortem report (pid, backtrace, memory map,
 // memory figures) to a file; _dbg_dump writes a hex dump filtered like a trace.
@@ -41,7 +49,8 @@
 #include <vector>
 
 // Trace levels, from least to most output.
-typedef enum {
+typedef enum
+{
     DBG_LEVEL_WARN = 0,   // "-warn":  mark "!", fatal once written
     DBG_LEVEL_TRACE = 1,  // "-trace": mark "-"
     DBG_LEVEL_LOG = 2     // "-log":   mark " "
@@ -76,11 +85,21 @@ HALVIX_API extern const char* _dbg_function;
 HALVIX_API extern const char* _dbg_filename;
 HALVIX_API extern int64_t _dbg_line;
 
-// Resets the facility, applies and removes the trace options of the command
-// line and sets the mask ("all" when no "-debug=" option is given).
-// A "-debug=" text of 255 characters or more is refused: the mask is left as
-// it was, the entry is removed like any other trace option, and a note saying
-// so goes to standard error (the process keeps running).
+// Resets the facility (level DBG_LEVEL_WARN, lock re-initialised, nothing
+// printed yet), then scans the first *argc entries of argv and removes the
+// trace options, moving the entries behind each one down:
+//   "-warn", "-trace", "-log"  set the level;
+//   "-debug=<domains>"         sets the mask (_dbg_set_mask).
+// Options apply in order, so the last level and the last mask win. Any other
+// entry stays, "-Trace", "-tracex" and "-debug" included. Without an accepted
+// "-debug=" option the mask becomes "all"; a bare "-debug=" empties it.
+// A "-debug=" text of 255 characters or more is refused instead of stopping
+// the process: it is removed like any other trace option, does not change
+// the mask, and a one-line note saying so goes to standard error. A refused
+// option counts as no option: if no other "-debug=" is accepted, the mask
+// becomes "all", so the domains the user asked for are traced (with the
+// others) rather than silenced.
+// Requires: start-up, before other threads trace; argc not null.
 HALVIX_API void _dbg_init(int* argc, char** argv);
 
 // Sets the level; any value but the three levels fails an assertion.
@@ -91,7 +110,8 @@ HALVIX_API void _dbg_set_level(_dbgLevel_t Level);
 // The text must be shorter than 255 characters (assertion).
 HALVIX_API void _dbg_set_mask(const char* mask);
 
-// Mute and unmute the calling thread.
+// Mute and unmute the calling thread. Muting twice and unmuting once leaves
+// the thread unmuted: a thread is listed at most once.
 HALVIX_API void _dbg_disable(void);
 HALVIX_API void _dbg_enable(void);
 
@@ -102,7 +122,8 @@ HALVIX_API void _dbg_lock(void);
 HALVIX_API void _dbg_unlock(void);
 HALVIX_API void _dbg_trace(const char* domain, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// printf to standard error: no filter, no lock, no prefix, no newline.
+// printf to standard error: no filter, no lock, no prefix, no newline; its
+// output may fall between the pieces of another thread's trace line.
 HALVIX_API void _dbg_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 HALVIX_API unsigned long _dbg_get_current_thread_id(void);
@@ -115,25 +136,28 @@ HALVIX_API void _dbg_mutex_init(void);
 // "System memory info:". Never stops the process.
 HALVIX_API void _dbg_backtrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Hex dump of size bytes at data to standard error, 8 bytes a line, when the
-// domain and the calling thread pass the trace filters. A size of zero or
-// below writes nothing; a size of 2^31 bytes or more is cut to 2^31 - 1.
+// Hex dump of size bytes at data to standard error, 8 bytes a line
+// ("    <address> : " then "xx " per byte), when the domain and the calling
+// thread pass the trace filters. The lock is held only for the filters, so
+// other output may fall between the lines. A size of zero or below writes
+// nothing; any positive size is dumped whole, 2^31 bytes and more included
+// (a cut would drop the tail of the area without a word).
 HALVIX_API void _dbg_dump(const char* domain, const void* data, int64_t size);
 
 }  // extern "C"
 
 // One trace call of level `level` in `domain`; the remaining arguments are a
 // printf format and its values. Not for use between _dbg_lock and _dbg_trace.
-#define DBG_TRACE_AT(level, domain, ...)                                      \
-    do {                                                                      \
-        if (_dbg_level.load(std::memory_order_relaxed) >= (level)) {          \
-            _dbg_lock();                                                      \
-            _dbg_type = (level);                                              \
-            _dbg_function = __func__;                                         \
-            _dbg_filename = __FILE__;                                         \
-            _dbg_line = __LINE__;                                             \
-            _dbg_trace((domain), __VA_ARGS__);                                \
-        }                                                                     \
+#define DBG_TRACE_AT(level, domain, ...)                                                                     \
+    do {                                                                                                     \
+        if (_dbg_level.load(std::memory_order_relaxed) >= (level)) {                                         \
+            _dbg_lock();                                                                                     \
+            _dbg_type = (level);                                                                             \
+            _dbg_function = __func__;                                                                        \
+            _dbg_filename = __FILE__;                                                                        \
+            _dbg_line = __LINE__;                                                                            \
+            _dbg_trace((domain), __VA_ARGS__);                                                               \
+        }                                                                                                    \
     } while (0)
 
 // Fatal: writes the line (if the mask and thread filters pass) and stops.

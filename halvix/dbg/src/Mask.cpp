@@ -1,0 +1,53 @@
+// The domain mask: parsing the mask text and the filter of trace calls.
+#include "halvix/dbg/dbg.h"
+
+#include "halvix/dbg/src/Assert.h"
+#include "halvix/dbg/src/TraceState.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Receives the mask text, which is split in place. Guarded by _dbg_mutex.
+char _dbg_mask_buffer[_DBG_MAX_DOMAIN];
+
+// Any run of these separates two domains; the set is generous so that a mask
+// can be written on a shell command line without quoting.
+constexpr const char* kSeparators = "+-|:;&^\"*_,!#~?<>$\\/ ";
+
+}  // namespace
+
+extern "C" void _dbg_set_mask(const char* mask)
+{
+    // clang-format off
+    HALVIX_ASSERT(strlen( mask ) < (_DBG_MAX_DOMAIN-1));
+    // clang-format on
+    _dbg_lock();
+    strcpy(_dbg_mask_buffer, mask);
+    _dbg_mask.clear();
+    char* rest = nullptr;
+    for (char* token = strtok_r(_dbg_mask_buffer, kSeparators, &rest); token != nullptr;
+         token = strtok_r(nullptr, kSeparators, &rest)) {
+        _dbg_mask.emplace_back(token);
+    }
+    _dbg_unlock();
+}
+
+namespace halvix::dbg {
+
+bool passesTraceFilters(const char* domain, unsigned long thread)
+{
+    if (strcmp(domain, "all") != 0) {
+        const bool enabled =
+            std::any_of(_dbg_mask.begin(), _dbg_mask.end(),
+                        [domain](const std::string& entry) { return entry == "all" || entry == domain; });
+        if (!enabled) {
+            return false;
+        }
+    }
+    return std::find(_dbg_disabled_thread.begin(), _dbg_disabled_thread.end(), thread) ==
+           _dbg_disabled_thread.end();
+}
+
+}  // namespace halvix::dbg

@@ -1,0 +1,19 @@
+// halvix/dbg/src/TraceState.h - state of the trace facility shared by its
+// source files (internal).
+#ifndef HALVIX_DBG_SRC_TRACESTATE_H
+#define HALVIX_DBG_SRC_TRACESTATE_H
+
+namespace halvix::dbg {
+
+// True when a call in `domain` from thread `thread` may print: the domain is
+// "all" or the mask holds "all" or the domain, and the thread is not muted.
+// Requires _dbg_mutex held.
+bool passesTraceFilters(const char* domain, unsigned long thread);
+
+// Forgets the previously printed line, so the next line shows file, thread
+// and function in full. Requires that no other thread traces (start-up).
+void resetLastPrinted();
+
+}  // namespace halvix::dbg
+
+#endif  // HALVIX_DBG_SRC_TRACESTATE_H

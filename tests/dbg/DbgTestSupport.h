@@ -1,0 +1,49 @@
+// Shared helpers of the dbg tests: a fresh trace state and traces from a
+// chosen place.
+#ifndef HALVIX_TESTS_DBG_DBGTESTSUPPORT_H
+#define HALVIX_TESTS_DBG_DBGTESTSUPPORT_H
+
+#include <halvix/dbg/dbg.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+// Each test starts as a freshly started program with "-log": mask "all",
+// nothing printed yet, the calling thread not muted.
+class DbgTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char program[] = "test";
+        char log[] = "-log";
+        char* argv[] = {program, log, nullptr};
+        int argc = 2;
+        _dbg_init(&argc, argv);
+        _dbg_enable();
+    }
+};
+
+// One trace call as the DBG_* forms make it, but with the place given, so
+// that the prefix is known to the character.
+inline void traceFrom(_dbgLevel_t type, const char* file, const char* function, int64_t line,
+                      const char* domain, const char* message)
+{
+    _dbg_lock();
+    _dbg_type = type;
+    _dbg_filename = file;
+    _dbg_function = function;
+    _dbg_line = line;
+    _dbg_trace(domain, "%s", message);
+}
+
+inline std::string hexId(unsigned long id)
+{
+    char text[32];
+    snprintf(text, sizeof text, "0x%lx", id);
+    return text;
+}
+
+#endif  // HALVIX_TESTS_DBG_DBGTESTSUPPORT_H
