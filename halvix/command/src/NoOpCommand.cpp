@@ -1,0 +1,14 @@
+#include "halvix/command/NoOpCommand.h"
+
+namespace halvix::command {
+
+NoOpCommand::NoOpCommand() : Command("NoOpCommand") {}
+
+NoOpCommand::~NoOpCommand() = default;
+
+int NoOpCommand::myExecute()
+{
+    return 0;
+}
+
+}  // namespace halvix::command

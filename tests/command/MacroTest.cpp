@@ -1,0 +1,228 @@
+#include "halvix/command/Macro.h"
+
+#include "common/ErrorRecorder.h"
+#include "halvix/command/NoOpCommand.h"
+#include "halvix/command/SleepCommand.h"
+#include "halvix/error/Error.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+using namespace halvix::command;
+using halvix::error::Error;
+
+namespace {
+
+// What the probes of one test saw: executions in order, resets, destructions.
+struct Log
+{
+    std::string ran;
+    std::string asked;  // stopMacro questions, interleaved with executions
+    int resets = 0;
+    int destroyed = 0;
+};
+
+// A command with a fixed result and stop answer that records into a Log and
+// may run an extra action (reset or throw) while it executes.
+class Probe : public Command
+{
+public:
+    Probe(Log& log, char id, int result = 0, bool stop = false, std::function<void()> action = {})
+        : Command(std::string(1, id)), log(log), id(id), result(result), stop(stop), action(std::move(action))
+    {
+    }
+    ~Probe() override { ++log.destroyed; }
+    bool stopMacro() const override
+    {
+        log.asked += '?';
+        return stop;
+    }
+
+protected:
+    int myExecute() override
+    {
+        log.ran += id;
+        log.asked += id;
+        if (action) {
+            action();
+        }
+        return result;
+    }
+    void myReset() override { ++log.resets; }
+
+private:
+    Log& log;
+    char id;
+    int result;
+    bool stop;
+    std::function<void()> action;
+};
+
+// A macro whose own deletion shows in the log.
+class CountedMacro : public Macro
+{
+public:
+    CountedMacro(Log& log, bool continueOnError, bool autoDelete)
+        : Macro("M", continueOnError, autoDelete), log(log)
+    {
+    }
+    ~CountedMacro() override { log.destroyed += 100; }
+
+private:
+    Log& log;
+};
+
+std::string currentIndex(const Macro& macro)
+{
+    std::ostringstream os;
+    os << macro;
+    const std::string label = "Current index = ";
+    const auto at = os.str().find(label) + label.size();
+    return os.str().substr(at, os.str().find('\n', at) - at);
+}
+
+}  // namespace
+
+TEST(Macro, SecondOfThreeFailsStopsUnlessContinueOnError)
+{
+    for (bool continueOnError : {false, true}) {
+        Log log;
+        Macro macro("M", continueOnError, false);
+        macro.add(new Probe(log, 'a'));
+        macro.add(new Probe(log, 'b', 7));
+        macro.add(new Probe(log, 'c'));
+        EXPECT_EQ(macro.execute(), continueOnError ? 0 : 7);
+        EXPECT_EQ(log.ran, continueOnError ? "abc" : "ab");
+        EXPECT_EQ(currentIndex(macro), continueOnError ? "3" : "2");
+        // A completed run does not start over by itself; reset() rewinds it.
+        if (continueOnError) {
+            EXPECT_EQ(macro.execute(), 0);
+            macro.reset();
+            EXPECT_EQ(macro.execute(), 0);
+            EXPECT_EQ(log.ran, "abcabc");
+        }
+    }
+}
+
+TEST(Macro, StopInTheMiddlePausesWithoutDeletionAndResumes)
+{
+    Log log;
+    auto* macro = new CountedMacro(log, false, true);
+    macro->add(new Probe(log, 'a'));
+    macro->add(new Probe(log, 's', 5, true));
+    macro->add(new Probe(log, 'b'));
+    EXPECT_EQ(macro->execute(), 5);  // a stop ends the run even on failure
+    EXPECT_EQ(log.asked, "?a?s");    // asked before it executes
+    EXPECT_EQ(log.destroyed, 0);
+    EXPECT_EQ(currentIndex(*macro), "2");
+    EXPECT_EQ(macro->execute(), 0);
+    EXPECT_EQ(log.ran, "asb");
+    EXPECT_EQ(log.destroyed, 103);  // the macro and its three commands
+}
+
+TEST(Macro, AutoDeleteAtEndOfRunEvenAfterStoppingLastCommandOrWhenEmpty)
+{
+    Log log;
+    auto* macro = new CountedMacro(log, false, true);
+    macro->add(new Probe(log, 'a'));
+    macro->add(new Probe(log, 's', 0, true));
+    EXPECT_EQ(macro->execute(), 0);
+    EXPECT_EQ(log.destroyed, 102);
+
+    Log emptyLog;
+    EXPECT_EQ((new CountedMacro(emptyLog, false, true))->execute(), 0);
+    EXPECT_EQ(emptyLog.destroyed, 100);
+
+    Log failLog;
+    macro = new CountedMacro(failLog, false, true);
+    macro->add(new Probe(failLog, 'f', 3));
+    macro->add(new Probe(failLog, 'x'));
+    EXPECT_EQ(macro->execute(), 3);
+    EXPECT_EQ(failLog.destroyed, 102);
+}
+
+TEST(Macro, ResetReachesEveryCommandAndWorksFromInsideARun)
+{
+    Log log;
+    Macro macro("M", false, false);
+    macro.add(new Probe(log, 'a'));
+    macro.add(new Probe(log, 'r', 0, true, [&macro] { macro.reset(); }));
+    macro.add(new Probe(log, 'b'));
+    EXPECT_EQ(macro.execute(), 0);
+    EXPECT_EQ(log.ran, "ar");
+    EXPECT_EQ(log.resets, 3);
+    EXPECT_EQ(currentIndex(macro), "0");  // index advanced before the reset, not after
+    EXPECT_EQ(macro.execute(), 0);
+    EXPECT_EQ(log.ran, "arar");
+}
+
+TEST(Macro, ExceptionLeavesAtOnceWithoutDeletion)
+{
+    Log log;
+    auto* macro = new CountedMacro(log, true, true);
+    macro->add(new Probe(log, 'a'));
+    macro->add(new Probe(log, 't', 0, false, [] { throw std::runtime_error("boom"); }));
+    macro->add(new Probe(log, 'b'));
+    EXPECT_THROW(macro->execute(), std::runtime_error);
+    EXPECT_EQ(log.ran, "at");
+    EXPECT_EQ(log.destroyed, 0);
+    EXPECT_EQ(currentIndex(*macro), "2");
+    delete macro;  // the destructor deletes every command
+    EXPECT_EQ(log.destroyed, 103);
+}
+
+TEST(Macro, OutputTextExactly)
+{
+    Macro macro("M", false, true);
+    macro.add(new NoOpCommand);
+    macro.add(new SleepCommand(0));
+    std::ostringstream os;
+    os << macro;
+    EXPECT_EQ(os.str(), "Name = 'M'\nContinue on error? = 0\nAuto delete? = 1\nCurrent index = 0\n"
+                        "Constituent commands:\nName = 'NoOpCommand'\nName = 'Sleep'\n");
+
+    auto* inner = new Macro("I", true, false);
+    inner->add(new NoOpCommand);
+    Macro outer("O", true, false);
+    outer.add(inner);
+    std::ostringstream nested;
+    nested << std::boolalpha << outer;
+    EXPECT_EQ(nested.str(),
+              "Name = 'O'\nContinue on error? = true\nAuto delete? = false\nCurrent index = 0\n"
+              "Constituent commands:\nName = 'I'\nContinue on error? = true\nAuto delete? = false\n"
+              "Current index = 0\nConstituent commands:\nName = 'NoOpCommand'\n");
+}
+
+TEST(Macro, RefusedArgumentsAreReportedNotThrown)
+{
+    halvix::test::ErrorRecorder recorder;
+    Macro macro("M", false, false);
+    macro.add(new NoOpCommand);
+
+    EXPECT_NO_THROW(macro.add(nullptr));
+    Macro selfDeleting("D", false, true);
+    macro.add(&selfDeleting);  // refused, so still ours to destroy
+    EXPECT_EQ(macro.size(), 1u);
+    EXPECT_NE(macro.getCommandPtr(0), nullptr);
+    EXPECT_EQ(macro.getCommandPtr(1), nullptr);
+
+    const auto seen = recorder.entries();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].name, Error::NULL_PTR);
+    EXPECT_EQ(seen[0].function, "add");
+    EXPECT_EQ(seen[0].message, "Null pointer (commandPtr) passed to Macro::add for macro command 'M'.");
+    EXPECT_EQ(seen[1].name, Error::INVALID_ARGUMENT);
+    EXPECT_EQ(seen[1].message, "Auto-delete macro 'D' passed to Macro::add for macro command 'M' - an "
+                               "auto-delete macro cannot be nested.");
+    EXPECT_EQ(seen[2].name, Error::INVALID_ARGUMENT);
+    EXPECT_EQ(seen[2].function, "getCommandPtr");
+    EXPECT_EQ(seen[2].message, "Invalid index (1) specified for macro command 'M'.");
+    for (const auto& entry : seen) {
+        EXPECT_EQ(entry.severity, Error::ERROR);
+    }
+}
