@@ -9,8 +9,20 @@
 // long per single wait).
 //
 // Ownership: the creator owns the handle; destroying a queue or semaphore
-// while a thread waits in it is a caller error. Messages still stored at
-// destruction are not touched: drain first if they must be released.
+// while a thread waits in it is a caller error. A message belongs to the
+// reader that takes it; messages still stored at destruction are not touched:
+// drain first if they must be released.
+//
+// Memory ordering: whatever a writer did before a write happens before the
+// read that takes its message; whatever a thread did before a give happens
+// before the take that gets that unit.
+//
+// Time-outs: a full queue makes a write wait for a free slot, an empty one
+// makes a read wait for a message; neither holds a lock while waiting, and a
+// time-out never ends early. Each single wait gets the
+// whole time-out: a taker woken by a give but beaten to the unit by another
+// waits afresh, so with several takers the total can exceed the time-out.
+// There is no fairness among waiters.
 #ifndef HALVIX_OS_OSQUEUE_H
 #define HALVIX_OS_OSQUEUE_H
 
@@ -36,12 +48,15 @@ HALVIX_API int osQueueSize(void* queue);
 // of zero or below makes every take wait until gives raise it above zero.
 HALVIX_API osSemaphore_t osSemaphoreCreate(long initialCount);
 HALVIX_API void osSemaphoreDestroy(osSemaphore_t semaphore);
-// True when a unit was taken within the time-out.
+// True when a unit was taken within the time-out; a time-out below -1 fails
+// an assertion.
 HALVIX_API bool osSemaphoreTake(osSemaphore_t semaphore, long lMsBeforeTimeout);
-// Adds one unit and wakes a waiter.
+// Adds one unit (there is no upper bound) and wakes the takers waiting: one
+// gets the unit, the others wait again.
 HALVIX_API void osSemaphoreGive(osSemaphore_t semaphore);
 
-// Sleeps `ms` milliseconds, resuming after signals; always true.
+// Sleeps `ms` (>= 0) milliseconds, resuming after signals for the time left;
+// always true. Checks nothing: osTaskSleep is the checked entry.
 HALVIX_API bool __thread_safe_sleep(long ms);
 
 }  // namespace halvix::os

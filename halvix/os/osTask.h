@@ -13,8 +13,20 @@
 // Life cycle: a joinable task's record lives until osTaskDestroy (which joins
 // first if nobody did); a detached task's record is released by its own
 // thread when the entry function returns, so its handle is valid only while
-// the thread runs. Joining or destroying one task from two threads at once,
-// or a task from its own thread, is a caller error (assertion).
+// the thread runs. Joining a task from its own thread stops the process
+// (assertion); joining or destroying one task from two threads at once is a
+// caller error. An attached record lives until osTaskDetach on its thread; a
+// thread that ends without it leaves the record allocated.
+//
+// Shutdown of a joinable task: make its entry return (the Task layer writes
+// a terminate request into its queue), then osTaskJoin for the result, then
+// osTaskDestroy. A detached task can only be cancelled: osTaskDestroy ends it
+// at once, wherever it is (asynchronous cancellation), so destroy it only
+// while its entry still runs and holds no lock or resource others need.
+//
+// The OS layer never throws. Broken preconditions and refused POSIX calls
+// that leave a record unusable stop the process through an assertion, after
+// the trace "pthread error %d\n" (DBG_LEVEL_LOG, domain "dbg").
 #ifndef HALVIX_OS_OSTASK_H
 #define HALVIX_OS_OSTASK_H
 
@@ -32,7 +44,8 @@ struct osTaskOptions_t
 {
     char name[128];      // for the application's own use; NUL-terminated
     int32_t priority;    // 1..osTaskGetMaxPriority() under a real-time policy (0 stands for 1)
-    int64_t stacksize;   // bytes; -1 and 0 mean the default; raised to at least 131072
+    int64_t stacksize;   // bytes; -1 and 0 mean 131072; raised to at least 131072;
+                         // the thread really gets it (not the platform's 8 MiB)
     int32_t persistent;  // set by osTaskCreate for every joinable task; callers pass 0
     int32_t joinable;    // non-zero: joinable; zero: detached
     void* reserved;      // passed through untouched
@@ -48,33 +61,50 @@ struct osSchedPolicy_t
 };
 
 // Starts a thread running entry(arg); `options` may be null (detached, empty
-// name, lowest priority, default stack).
+// name, lowest priority, 131072-byte stack). The task's options are a copy,
+// normalised: stacksize below -1 stops the process; under a real-time task
+// policy priority 0 becomes 1 and a priority outside 1..osTaskGetMaxPriority()
+// stops the process, as does a process that may not create real-time
+// threads; under time-sharing the priority becomes 0. A joinable task is
+// persistent. Never null.
 HALVIX_API void* osTaskCreate(osTaskEntry_t entry, osTaskOptions_t* options, void* arg);
 // Waits for a joinable task's thread and returns the entry's result; null at
 // once if the task was joined before.
 HALVIX_API void* osTaskJoin(osTask_t task);
 // Joins a joinable task (cancels a detached one) and releases its record.
 HALVIX_API void osTaskDestroy(osTask_t task);
-// The calling thread's record, attaching one if it has none.
+// The calling thread's record, attaching one if it has none: the same record
+// on every call from one thread; the record of a created task on its thread.
 HALVIX_API void* osTaskSelf();
+// Gives the calling thread a record if it has none (empty name, priority 0,
+// not joinable); returns the thread's record.
 HALVIX_API void* osTaskAttach();
-// Releases the calling thread's attached record.
+// Releases the calling thread's attached record; the next osTaskSelf attaches
+// a fresh one. Only for attached records (never on a created task's thread).
 HALVIX_API void osTaskDetach();
 // The task's live options (normalised copy).
 HALVIX_API osTaskOptions_t* osTaskGetOptions(osTask_t task);
+// The recorded priority (options.priority).
 HALVIX_API int osTaskGetPriority(osTask_t task);
-// Records a priority for the task; a running thread keeps the scheduling it
-// was created with.
+// Records a priority, 0..osTaskGetMaxPriority() (assertion), for the task
+// and for a thread created from its attributes; a running thread keeps the
+// scheduling it was created with. Under a real-time policy 0 stands for the
+// lowest priority (1); under time-sharing every priority is recorded as 0.
 HALVIX_API void osTaskSetPriority(osTask_t task, int priority);
+// The number of layer priorities of the task policy: 99 for SCHED_FIFO and
+// SCHED_RR on Linux, 0 for SCHED_OTHER.
 HALVIX_API int osTaskGetMaxPriority();
-// Sets the calling thread's scheduling and the policy of later tasks; true.
+// Sets the calling thread's scheduling and the policy of tasks created from
+// now on (earlier tasks keep theirs); true. An unknown policy code or a
+// refusal stops the process. Must not overlap osTaskCreate on other threads.
 HALVIX_API bool osSetSchedPolicy(osSchedPolicy_t policy);
 // The calling thread sleeps numMs milliseconds (>= 0); `task` is not used.
 HALVIX_API void osTaskSleep(osTask_t task, long numMs);
 // Always -1.
 HALVIX_API int osTaskIsInInterruptContext();
 
-// The calling thread's last error: get (and clear), set, test.
+// The calling thread's last error, kept in its record (each thread sees only
+// its own): get (and clear to 0), set, test (without clearing).
 HALVIX_API unsigned int osGetLastError();
 HALVIX_API void osSetLastError(unsigned int code);
 HALVIX_API bool osIsError();

@@ -1,0 +1,187 @@
+// Task life cycle: creation on a POSIX thread, the start routine that every
+// created thread runs, join, destroy and the task's options.
+#include "halvix/os/src/taskRecord.h"
+
+#include <new>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
+namespace halvix::os {
+
+namespace {
+
+// Signature texts of the assertions (see osCheck.h).
+constexpr char OS_TASK_CREATE[] =
+    "void* halvix::os::osTaskCreate(halvix::os::osTaskEntry_t, halvix::os::osTaskOptions_t*, void*)";
+constexpr char OS_TASK_JOIN[] = "void* halvix::os::osTaskJoin(halvix::os::osTask_t)";
+constexpr char OS_TASK_DESTROY[] = "void halvix::os::osTaskDestroy(halvix::os::osTask_t)";
+
+// Cleanup of a thread that a cancellation ends inside its entry. The unwind
+// skips the epilogues of the abandoned frames; under AddressSanitizer their
+// scope markers would stay on the stack and make the thread's own exit look
+// like a stack fault. Nothing to do otherwise.
+void forgetAbandonedFrames(void*)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    __asan_handle_no_return();
+#endif
+}
+
+}  // namespace
+
+// The start routine of every created thread (internal linkage; the name is
+// the one its traces show).
+static void* taskTrampolin(void* hTask)
+{
+    osPosixTask_t* pTask = static_cast<osPosixTask_t*>(hTask);
+    DBG_LOG("dbg", "In task trampoin. hTask at %p\n", hTask);
+    DBG_LOG("dbg", "pOptions->reserved is %p\n", pTask->options.reserved);
+
+    int status = bindTaskRecord(pTask);
+    HALVIX_OS_TRACE_REFUSAL();
+    status = pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
+    HALVIX_OS_TRACE_REFUSAL();
+    status = pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, nullptr);
+    HALVIX_OS_TRACE_REFUSAL();
+
+    void* result = nullptr;
+    pthread_cleanup_push(forgetAbandonedFrames, nullptr);
+    result = pTask->entry(pTask->arg);
+    pthread_cleanup_pop(0);
+
+    // The entry has returned: from here on the thread only tidies up, and a
+    // late cancel request must not kill it while it holds the storage lock,
+    // which would block every later task creation.
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+    if (pTask->options.persistent) {
+        // The record belongs to osTaskJoin and osTaskDestroy now; the thread
+        // touches it no more.
+        return result;
+    }
+    status = releaseTaskStorage(pTask);
+    HALVIX_OS_CHECK(status, __PRETTY_FUNCTION__);
+    delete pTask;
+    return result;
+}
+
+namespace {
+
+// Fills the record's creation attributes; 0 or the first refusal's code.
+int prepareAttributes(osPosixTask_t* pTask)
+{
+    pthread_attr_t* attributes = &pTask->attributes;
+    int status = pthread_attr_init(attributes);
+    if (status == 0 && !pTask->options.joinable) {
+        status = pthread_attr_setdetachstate(attributes, PTHREAD_CREATE_DETACHED);
+    }
+    if (status == 0) {
+        // The task's own policy and priority, not the creator's.
+        status = pthread_attr_setinheritsched(attributes, PTHREAD_EXPLICIT_SCHED);
+    }
+    if (status == 0) {
+        status = pthread_attr_setschedpolicy(attributes, pTask->policy);
+    }
+    if (status == 0) {
+        status = pthread_attr_setscope(attributes, PTHREAD_SCOPE_SYSTEM);
+    }
+    if (status == 0) {
+        // The thread gets the stack it asked for (at least 131072 bytes)
+        // rather than the platform default of 8 MiB per thread: a service
+        // with many tasks and timers pays for what it requested, and a task
+        // that needs a deep stack can say so.
+        status = pthread_attr_setstacksize(attributes, static_cast<size_t>(pTask->options.stacksize));
+    }
+    return status;
+}
+
+}  // namespace
+
+void* osTaskCreate(osTaskEntry_t entry, osTaskOptions_t* options, void* arg)
+{
+    osPosixTask_t* pTask = new (std::nothrow) osPosixTask_t();
+    HALVIX_OS_ASSERT(pTask != __null, OS_TASK_CREATE);
+    pTask->joined.store(false, std::memory_order_relaxed);
+    pTask->entry = entry;
+    pTask->arg = arg;
+    pTask->policy = taskPolicy.load(std::memory_order_relaxed);
+    if (options != nullptr) {
+        pTask->options = *options;
+    }
+
+    HALVIX_OS_ASSERT(pTask->options.stacksize >= -1, OS_TASK_CREATE);
+    if (isRealTimePolicy(pTask->policy)) {
+        if (pTask->options.priority == 0) {
+            pTask->options.priority = 1;  // 0 stands for the lowest priority
+        }
+        HALVIX_OS_ASSERT((pTask->options.priority >= 1) &&
+                             (pTask->options.priority <= osTaskGetMaxPriority()),
+                         OS_TASK_CREATE);
+    } else {
+        pTask->options.priority = 0;
+    }
+    if (pTask->options.stacksize < minimumTaskStackSize) {
+        pTask->options.stacksize = minimumTaskStackSize;
+    }
+    if (pTask->options.joinable) {
+        pTask->options.persistent = 1;
+    }
+
+    _initTaskStorage();
+    int status = prepareAttributes(pTask);
+    HALVIX_OS_CHECK(status, OS_TASK_CREATE);
+    osTaskSetPriority(pTask, pTask->options.priority);
+
+    DBG_LOG("dbg", "Spawning task. Task object at %p\n", static_cast<void*>(pTask));
+    // A detached thread may end and free its record at once: after this call
+    // the record is not touched here again.
+    status = pthread_create(&pTask->thread, &pTask->attributes, taskTrampolin, pTask);
+    HALVIX_OS_CHECK(status, OS_TASK_CREATE);
+    return pTask;
+}
+
+void* osTaskJoin(osTask_t task)
+{
+    osPosixTask_t* pTask = static_cast<osPosixTask_t*>(task);
+    if (pTask->joined.load(std::memory_order_acquire)) {
+        return nullptr;
+    }
+    HALVIX_OS_ASSERT(pTask->options.joinable, OS_TASK_JOIN);
+    HALVIX_OS_ASSERT(osTaskSelf() != task, OS_TASK_JOIN);
+
+    void* result = nullptr;
+    int status = pthread_join(pTask->thread, &result);
+    if (status != 0) {
+        DBG_LOG("dbg", "pthread error %d\n", status);
+        HALVIX_OS_ASSERT((status == 0) || (status == 3), OS_TASK_JOIN);
+        result = nullptr;  // the thread was gone already
+    }
+    pTask->joined.store(true, std::memory_order_release);
+    return result;
+}
+
+void osTaskDestroy(osTask_t task)
+{
+    osPosixTask_t* pTask = static_cast<osPosixTask_t*>(task);
+    int status = 0;
+    if (pTask->options.joinable) {
+        osTaskJoin(task);
+    } else {
+        // The thread is still inside its entry (a detached task's handle is
+        // valid only then); asynchronous cancellation ends it at once, and
+        // its trampoline releases nothing.
+        status = pthread_cancel(pTask->thread);
+        HALVIX_OS_CHECK(status, OS_TASK_DESTROY);
+    }
+    status = releaseTaskStorage(pTask);
+    HALVIX_OS_CHECK(status, OS_TASK_DESTROY);
+    delete pTask;
+}
+
+osTaskOptions_t* osTaskGetOptions(osTask_t task)
+{
+    return &static_cast<osPosixTask_t*>(task)->options;
+}
+
+}  // namespace halvix::os

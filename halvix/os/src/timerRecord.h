@@ -1,0 +1,33 @@
+// halvix/os/src/timerRecord.h - the record behind an osTimer_t (internal).
+#ifndef HALVIX_OS_SRC_TIMERRECORD_H
+#define HALVIX_OS_SRC_TIMERRECORD_H
+
+#include "halvix/os/osMutex.h"
+#include "halvix/os/osQueue.h"
+#include "halvix/os/osTimer.h"
+
+#include <cstdint>
+
+namespace halvix::os {
+
+struct osPosixTimer_t
+{
+    osMutex_t mutex;               // guards timeoutMs, running, terminate, data, generation
+    osCondition_t condition;       // over mutex: the expiry wait; osTimerStop wakes it
+    osSemaphore_t startSemaphore;  // one unit per accepted start and one at destruction
+    osTask_t task;                 // the timer thread (joinable)
+    int64_t timeoutMs;             // delay of the current start; guarded by mutex
+    bool running;                  // armed; guarded by mutex
+    bool terminate;                // the thread must end; guarded by mutex
+    void (*callback)(void*);       // called with the timer's handle
+    void* data;                    // the application's pointer; guarded by mutex
+    // Raised by every stop of an armed timer and every accepted start; guarded
+    // by mutex. The thread remembers it when it begins a wait: a changed value
+    // on wake-up means the start it was serving is over (stopped, perhaps
+    // restarted), an unchanged one means a wake-up that nobody asked for.
+    uint64_t generation;
+};
+
+}  // namespace halvix::os
+
+#endif  // HALVIX_OS_SRC_TIMERRECORD_H
