@@ -1,0 +1,143 @@
+// Cost of the macro layer: Queue::write/read between two threads, and a write
+// through one forwarding queue to three targets, each beside the raw OS
+// message queue doing the same hand-off in the same run.
+#include <halvix/command/NoOpCommand.h>
+#include <halvix/command/Macro.h>
+#include <halvix/os/osQueue.h>
+#include <halvix/queue/Queue.h>
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using halvix::command::Macro;
+using halvix::queue::Queue;
+
+constexpr int SLOTS = 1024;
+constexpr int ITEMS = 200000;
+
+// One macro passed around by pointer: neither executed nor allocated per item,
+// so only the hand-off is measured.
+Macro& sharedMacro()
+{
+    static Macro macro("bench", false, false);
+    return macro;
+}
+
+void rawSpsc(benchmark::State& state)
+{
+    void* queue = halvix::os::osQueueCreate(SLOTS);
+    void* message = &sharedMacro();
+    for (auto _ : state) {
+        std::thread consumer([queue] {
+            void* taken = nullptr;
+            for (int i = 0; i < ITEMS; ++i) {
+                halvix::os::osQueueRead(queue, &taken, -1);
+            }
+        });
+        for (int i = 0; i < ITEMS; ++i) {
+            halvix::os::osQueueWrite(queue, message, -1);
+        }
+        consumer.join();
+    }
+    state.SetItemsProcessed(state.iterations() * ITEMS);
+    halvix::os::osQueueDestroy(queue);
+}
+
+void macroQueueSpsc(benchmark::State& state)
+{
+    Queue queue("bench-spsc", SLOTS);
+    const Macro* macro = &sharedMacro();
+    for (auto _ : state) {
+        std::thread consumer([&queue] {
+            Macro* taken = nullptr;
+            for (int i = 0; i < ITEMS; ++i) {
+                queue.read(taken, -1);
+            }
+        });
+        for (int i = 0; i < ITEMS; ++i) {
+            queue.write(macro, -1);
+        }
+        consumer.join();
+    }
+    state.SetItemsProcessed(state.iterations() * ITEMS);
+}
+
+// Three consumers, each draining its own queue until told how many it got.
+template <typename Read>
+std::vector<std::thread> startConsumers(int consumers, std::atomic<int>& remaining, Read read)
+{
+    std::vector<std::thread> threads;
+    for (int c = 0; c < consumers; ++c) {
+        threads.emplace_back([c, &remaining, read] {
+            while (remaining.load(std::memory_order_relaxed) > 0) {
+                if (read(c)) {
+                    remaining.fetch_sub(1, std::memory_order_relaxed);
+                }
+            }
+        });
+    }
+    return threads;
+}
+
+void rawRoundRobinToThree(benchmark::State& state)
+{
+    void* queues[3] = {halvix::os::osQueueCreate(SLOTS), halvix::os::osQueueCreate(SLOTS),
+                       halvix::os::osQueueCreate(SLOTS)};
+    void* message = &sharedMacro();
+    for (auto _ : state) {
+        std::atomic<int> remaining{ITEMS};
+        auto consumers = startConsumers(3, remaining, [&queues](int c) {
+            void* taken = nullptr;
+            return halvix::os::osQueueRead(queues[c], &taken, 1);
+        });
+        for (int i = 0; i < ITEMS; ++i) {
+            halvix::os::osQueueWrite(queues[i % 3], message, -1);
+        }
+        for (auto& consumer : consumers) {
+            consumer.join();
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * ITEMS);
+    for (void* queue : queues) {
+        halvix::os::osQueueDestroy(queue);
+    }
+}
+
+void forwardingToThree(benchmark::State& state)
+{
+    Queue front("bench-front", SLOTS);
+    Queue t0("bench-t0", SLOTS), t1("bench-t1", SLOTS), t2("bench-t2", SLOTS);
+    Queue* targets[3] = {&t0, &t1, &t2};
+    for (Queue* target : targets) {
+        front.startForwardingTo(target);
+    }
+    const Macro* macro = &sharedMacro();
+    for (auto _ : state) {
+        std::atomic<int> remaining{ITEMS};
+        auto consumers = startConsumers(3, remaining, [&targets](int c) {
+            Macro* taken = nullptr;
+            return targets[c]->read(taken, 1);
+        });
+        for (int i = 0; i < ITEMS; ++i) {
+            front.write(macro, -1);
+        }
+        for (auto& consumer : consumers) {
+            consumer.join();
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * ITEMS);
+}
+
+BENCHMARK(rawSpsc)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(macroQueueSpsc)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(rawRoundRobinToThree)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(forwardingToThree)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,133 @@
+// halvix/queue/Queue.h - named, bounded queues of macros, with forwarding.
+//
+// Threads hand work to each other through Queues: a writer stores a macro, a
+// reader (usually a Task's event loop) takes it and executes it. Every queue
+// is registered under its unique name in the process-wide Queue Collection,
+// so any code can find it with getQueuePtr.
+//
+// Forwarding: once a queue has targets (startForwardingTo), each macro
+// written to it goes to one of them, picked by the queue's selection
+// function; the default, selectLeastUtilizedQueue, picks the target holding
+// the fewest macros, so several Tasks behind one queue form a pool of workers.
+// A target that forwards passes the macro on in its turn.
+//
+// Ownership of macros:
+//   - a successful write hands the macro to whoever reads it;
+//   - a failed write (full queue within the time-out, no target selected)
+//     reports the failure and leaves the macro with the writer: the queue
+//     never deletes a macro it did not store;
+//   - a queue destroyed while macros wait in it deletes the auto-delete ones
+//     and leaves the others alone.
+//
+// Time-outs are milliseconds: -1 waits without limit, 0 does not wait, a
+// positive value waits at most that long.
+//
+// Failures are reported through the "Error" strategies (halvix/error): a null
+// macro or target and a duplicate name are thrown; a failed write, an unknown
+// name and a forwarding change that changes nothing are only reported.
+//
+// Concurrency:
+//   - write, read and size may run on any number of threads at once.
+//   - write reads the forwarding list and the selection function without a
+//     lock: change them (startForwardingTo, stopForwardingTo,
+//     setQueueSelectionAlgorithm) only while no thread writes to this queue.
+//   - The Queue Collection is guarded by a lock of its own, so queues may be
+//     created, destroyed and looked up from several threads; a queue found
+//     with getQueuePtr must still outlive its use.
+//   - Shutdown order: remove a queue from every forwarding list that names it
+//     (stopForwardingTo) and stop every thread that reads or writes it before
+//     destroying it. The forwarding relation must stay free of cycles.
+#ifndef HALVIX_QUEUE_QUEUE_H
+#define HALVIX_QUEUE_QUEUE_H
+
+#include <halvix/Export.h>
+#include <halvix/command/Macro.h>
+#include <halvix/queue/WriteableQueue.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace halvix::queue {
+
+class HALVIX_API Queue : public WriteableQueue
+{
+public:
+    // Picks the target of a forwarded write; null means none.
+    typedef Queue* (*SelectionAlgorithm)(const command::Macro*, std::vector<Queue*>);
+
+    // The error type of a failed write: "QueueWriteError".
+    static const std::string WRITE_ERROR;
+
+    // Registers the queue and creates its store of maxMacros slots (the
+    // all-ones value, (unsigned long)-1, gives the default of 32 slots). A
+    // name already registered is reported and thrown ("AlreadyExists"):
+    // nothing is created.
+    Queue(const std::string& name, unsigned long maxMacros);
+    Queue(const Queue&) = delete;
+    Queue& operator=(const Queue&) = delete;
+
+    // cleanUp().
+    ~Queue() override;
+
+    // Stores the macro here, or forwards it when the queue has targets.
+    // A null macro is reported and thrown ("NullPtr"). False, with a report,
+    // when no target was selected ("NullPtr") or the macro could not be
+    // stored within the time-out ("QueueWriteError"; a failed forwarded write
+    // is reported by the target first, then by this queue).
+    bool write(const command::Macro* macroPtr, int timeout) override;
+
+    // Takes the oldest macro stored in this queue, waiting up to the time-out;
+    // false and a null macroPtr when none came. A forwarding queue stores
+    // nothing, so reading it yields only macros stored before it forwarded.
+    bool read(command::Macro*& macroPtr, int timeout);
+
+    // Macros stored in this queue now.
+    unsigned long size() const;
+
+    const std::string& getName() const { return name; }
+    unsigned long getMaxMacros() const { return maxMacros; }
+    unsigned long getNumQueuesToForwardTo() const { return queuesToForwardTo.size(); }
+
+    // Replaces this queue's selection function (not null).
+    void setQueueSelectionAlgorithm(Queue* (*const& algorithm)(const command::Macro*, std::vector<Queue*>));
+
+    // The first queue with the fewest macros (ties to the earlier one; an
+    // empty queue is taken at once); null for an empty list.
+    static Queue* selectLeastUtilizedQueue(const command::Macro* macroPtr, std::vector<Queue*> queues);
+
+    // Appends a target. Null is reported and thrown; a target already in the
+    // list is reported as a warning ("AlreadyExists") and nothing changes.
+    void startForwardingTo(const Queue* queuePtr);
+
+    // Removes a target. Null is reported and thrown; a target not in the list
+    // is reported as a warning ("DoesNotExist").
+    void stopForwardingTo(const Queue* queuePtr);
+
+    // The queue registered under `name`; null, with a warning, if none.
+    static Queue* getQueuePtr(const std::string& name);
+
+    // "*** Current queues are:", then every queue in name order, each followed
+    // by an empty line.
+    static std::ostream& outputQueues(std::ostream& os);
+
+    // Name, capacity, store handle, selection function and targets, one per line.
+    virtual std::ostream& output(std::ostream& os) const;
+
+    // Unregisters the queue, deletes the auto-delete macros still stored and
+    // releases the store. Done once; the destructor calls it.
+    void cleanUp();
+
+private:
+    std::string name;
+    unsigned long maxMacros;
+    void* queueHandle;                   // the OS message queue holding the macros
+    std::vector<Queue*> queuesToForwardTo;  // not owned; empty: writes are stored here
+    SelectionAlgorithm queueSelectionAlgorithm;
+};
+
+HALVIX_API std::ostream& operator<<(std::ostream& os, const Queue& queue);
+
+}  // namespace halvix::queue
+
+#endif  // HALVIX_QUEUE_QUEUE_H
