@@ -1,8 +1,8 @@
 // Cost of the macro layer: Queue::write/read between two threads, and a write
 // through one forwarding queue to three targets, each beside the raw OS
 // message queue doing the same hand-off in the same run.
-#include <halvix/command/NoOpCommand.h>
 #include <halvix/command/Macro.h>
+#include <halvix/command/NoOpCommand.h>
 #include <halvix/os/osQueue.h>
 #include <halvix/queue/Queue.h>
 

@@ -34,7 +34,14 @@ namespace halvix::error {
 class HALVIX_API Error
 {
 public:
-    enum Severity : int32_t { INFO = 1, WARNING = 2, ERROR = 3, CRITICAL = 4, FATAL = 5 };
+    enum Severity : int32_t
+    {
+        INFO = 1,
+        WARNING = 2,
+        ERROR = 3,
+        CRITICAL = 4,
+        FATAL = 5
+    };
 
     // The strategy type under which error strategies register.
     static const std::string STRATEGY_TYPE;  // "Error"
@@ -48,7 +55,8 @@ public:
 
     // `file` and `line` of the reporting statement, `function` its unqualified
     // name (the class name for a constructor). Writes the header.
-    Error(const char* file, int line, const char* function, const std::string& name, const Severity& severity);
+    Error(const char* file, int line, const char* function, const std::string& name,
+          const Severity& severity);
 
     // Copies name, severity and the text so far; text appended to the copy
     // follows the copied text.

@@ -33,10 +33,10 @@ HALVIX_API void reportError(const char* file, int line, const char* function, co
 
 }  // namespace halvix::error
 
-#define HALVIX_REPORT(function, name, severity, message)                                                    \
+#define HALVIX_REPORT(function, name, severity, message)                                                     \
     ::halvix::error::reportError(__FILE__, __LINE__, (function), (name), (severity), (message))
 
-#define HALVIX_THROW(function, name, severity, message)                                                     \
+#define HALVIX_THROW(function, name, severity, message)                                                      \
     ::halvix::error::reportAndThrowError(__FILE__, __LINE__, (function), (name), (severity), (message))
 
 #endif  // HALVIX_ERROR_REPORT_H

@@ -121,7 +121,7 @@ public:
 private:
     std::string name;
     unsigned long maxMacros;
-    void* queueHandle;                   // the OS message queue holding the macros
+    void* queueHandle;                      // the OS message queue holding the macros
     std::vector<Queue*> queuesToForwardTo;  // not owned; empty: writes are stored here
     SelectionAlgorithm queueSelectionAlgorithm;
 };

@@ -84,7 +84,10 @@ template <typename T>
 class HALVIX_API StrategyT : public Strategy
 {
 public:
-    StrategyT(const std::string& type, const std::string& name, bool isDefault) : Strategy(type, name, isDefault) {}
+    StrategyT(const std::string& type, const std::string& name, bool isDefault)
+        : Strategy(type, name, isDefault)
+    {
+    }
 
     // Whether this strategy wants the object.
     virtual bool isInterested(const T& clientObject) const = 0;

@@ -28,7 +28,10 @@ const bool defaultRegisteredBeforeApplicationStatics = [] {
 class Counting : public halvix::strategy::StrategyT<Error>
 {
 public:
-    explicit Counting(bool interested) : StrategyT<Error>(Error::STRATEGY_TYPE, "Counting", false), interested(interested) {}
+    explicit Counting(bool interested)
+        : StrategyT<Error>(Error::STRATEGY_TYPE, "Counting", false), interested(interested)
+    {
+    }
     bool isInterested(const Error&) const override { return interested; }
     void processClientObject(Error&) override { ++processed; }
     int processed = 0;

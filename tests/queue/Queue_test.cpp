@@ -32,7 +32,8 @@ TEST(QueueRegistry, NamesAreUniqueAndReusableAfterDestruction)
     }
     ASSERT_EQ(errors.messages().size(), 1u);
     EXPECT_EQ(errors.entries()[0].function, "Queue");
-    EXPECT_EQ(errors.messages()[0], "Queue 'Q' is already in the Queue Collection (i.e., name is not unique).");
+    EXPECT_EQ(errors.messages()[0],
+              "Queue 'Q' is already in the Queue Collection (i.e., name is not unique).");
     EXPECT_EQ(Queue::getQueuePtr("Q"), first.get());
 
     CountedMacro macro("M", false);
@@ -126,7 +127,8 @@ TEST(QueueOutput, PrintsLabelledLinesAndEveryQueue)
         << text;
     std::ostringstream algorithm;
     algorithm << "Queue selection alg.= 0x" << std::hex
-              << reinterpret_cast<std::uintptr_t>(&Queue::selectLeastUtilizedQueue) << "\nQueues to forward to:\n";
+              << reinterpret_cast<std::uintptr_t>(&Queue::selectLeastUtilizedQueue)
+              << "\nQueues to forward to:\n";
     EXPECT_NE(text.find(algorithm.str()), std::string::npos) << text;
     EXPECT_EQ(text.substr(text.size() - algorithm.str().size()), algorithm.str());
 

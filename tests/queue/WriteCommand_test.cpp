@@ -38,8 +38,9 @@ TEST(WriteCommand, NullQueueIsReportedBeforeNullMacro)
     Queue queue("Q", 1);
     EXPECT_THROW(WriteCommand(nullptr, nullptr, 0), Error);
     EXPECT_THROW(WriteCommand(&queue, nullptr, 0), Error);
-    EXPECT_EQ(errors.messages(), (std::vector<std::string>{"Null pointer (queuePtr) passed to WriteCommand::WriteCommand.",
-                                                           "Null pointer (macroPtr) passed to WriteCommand::WriteCommand."}));
+    EXPECT_EQ(errors.messages(),
+              (std::vector<std::string>{"Null pointer (queuePtr) passed to WriteCommand::WriteCommand.",
+                                        "Null pointer (macroPtr) passed to WriteCommand::WriteCommand."}));
     EXPECT_EQ(errors.entries()[0].function, "WriteCommand");
 
     WriteCommand write(&queue, &macro, 0);

@@ -122,7 +122,9 @@ TEST(StrategyOutput, PrintsDefaultThenListEachFollowedByAnEmptyLine)
 
 TEST(StrategyOutput, TypeOutlivesItsStrategiesAndShowsNone)
 {
-    { Recorder gone("emptied", "gone", true); }
+    {
+        Recorder gone("emptied", "gone", true);
+    }
     EXPECT_EQ(sectionOf("emptied"), "---------------- emptied ...\n"
                                     "Default strategy: \n"
                                     "None\n"

@@ -83,9 +83,9 @@ TEST(BinaryStrToUInt32, ParsesLikeStrtoulInBaseTwo)
     EXPECT_EQ(std::binaryStrToUInt32(""), 0u);
     EXPECT_EQ(std::binaryStrToUInt32("2"), 0u);
     EXPECT_EQ(std::binaryStrToUInt32("-1"), 0xFFFFFFFFu);
-    EXPECT_EQ(std::binaryStrToUInt32(std::string(33, '1')), 0xFFFFFFFFu);         // low 32 bits
-    EXPECT_EQ(std::binaryStrToUInt32("1" + std::string(32, '0')), 0u);            // 2^32: low bits 0
-    EXPECT_EQ(std::binaryStrToUInt32(std::string(65, '1')), 0xFFFFFFFFu);         // overflow: all ones
+    EXPECT_EQ(std::binaryStrToUInt32(std::string(33, '1')), 0xFFFFFFFFu);  // low 32 bits
+    EXPECT_EQ(std::binaryStrToUInt32("1" + std::string(32, '0')), 0u);     // 2^32: low bits 0
+    EXPECT_EQ(std::binaryStrToUInt32(std::string(65, '1')), 0xFFFFFFFFu);  // overflow: all ones
 }
 
 }  // namespace

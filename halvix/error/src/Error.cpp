@@ -27,7 +27,8 @@ const DefaultStrategy* const theDefaultStrategy = singleton::SingletonT<DefaultS
 
 }  // namespace
 
-Error::Error(const char* file, int line, const char* function, const std::string& name, const Severity& severity)
+Error::Error(const char* file, int line, const char* function, const std::string& name,
+             const Severity& severity)
     : name(name), severity(severity)
 {
     const time_t now = ::time(nullptr);

@@ -16,7 +16,8 @@ using error::Error;
 const std::string Queue::WRITE_ERROR = "QueueWriteError";
 
 Queue::Queue(const std::string& name, unsigned long maxMacros)
-    : name(name), maxMacros(maxMacros), queueHandle(nullptr), queueSelectionAlgorithm(selectLeastUtilizedQueue)
+    : name(name), maxMacros(maxMacros), queueHandle(nullptr),
+      queueSelectionAlgorithm(selectLeastUtilizedQueue)
 {
     bool registered = false;
     {
@@ -56,8 +57,8 @@ bool Queue::write(const Macro* macroPtr, int timeout)
         Queue* target = queueSelectionAlgorithm(macroPtr, queuesToForwardTo);
         if (target == nullptr) {
             HALVIX_REPORT("write", Error::NULL_PTR, Error::ERROR,
-                          "No forwarding queue selected to write macro '" + macroPtr->getName() + "' to queue '" +
-                              name + "'.");
+                          "No forwarding queue selected to write macro '" + macroPtr->getName() +
+                              "' to queue '" + name + "'.");
             return false;
         }
         written = target->write(macroPtr, timeout);
@@ -113,8 +114,8 @@ void Queue::startForwardingTo(const Queue* queuePtr)
     }
     if (std::find(queuesToForwardTo.begin(), queuesToForwardTo.end(), queuePtr) != queuesToForwardTo.end()) {
         HALVIX_REPORT("startForwardingTo", Error::ALREADY_EXISTS, Error::WARNING,
-                      "Already forwarding macros written to queue '" + name + "' to queue '" + queuePtr->getName() +
-                          "'.");
+                      "Already forwarding macros written to queue '" + name + "' to queue '" +
+                          queuePtr->getName() + "'.");
         return;
     }
     queuesToForwardTo.push_back(const_cast<Queue*>(queuePtr));
@@ -129,8 +130,8 @@ void Queue::stopForwardingTo(const Queue* queuePtr)
     auto target = std::find(queuesToForwardTo.begin(), queuesToForwardTo.end(), queuePtr);
     if (target == queuesToForwardTo.end()) {
         HALVIX_REPORT("stopForwardingTo", Error::DOES_NOT_EXIST, Error::WARNING,
-                      "Not forwarding macros written to queue '" + name + "' to queue '" + queuePtr->getName() +
-                          "'.");
+                      "Not forwarding macros written to queue '" + name + "' to queue '" +
+                          queuePtr->getName() + "'.");
         return;
     }
     queuesToForwardTo.erase(target);
@@ -146,7 +147,8 @@ Queue* Queue::getQueuePtr(const std::string& name)
         }
     }
     // Reported outside the lock: a strategy may look queues up itself.
-    HALVIX_REPORT("getQueuePtr", Error::DOES_NOT_EXIST, Error::WARNING, "Queue '" + name + "' does not exist.");
+    HALVIX_REPORT("getQueuePtr", Error::DOES_NOT_EXIST, Error::WARNING,
+                  "Queue '" + name + "' does not exist.");
     return nullptr;
 }
 

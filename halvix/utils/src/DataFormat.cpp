@@ -39,7 +39,8 @@ std::ostream& outputData(std::ostream& os, const void* data, int length)
             writeOffsets(os, lineStart, i);
             const std::string hexText = hexPiece.str();
             os << hexText << std::setfill(' ') << std::left
-               << std::setw(static_cast<int>(HEX_COLUMN_WIDTH - hexText.size())) << "" << charPiece << std::endl;
+               << std::setw(static_cast<int>(HEX_COLUMN_WIDTH - hexText.size())) << "" << charPiece
+               << std::endl;
             hexPiece.str("");
             charPiece.clear();
             lineStart = i + 1;

@@ -22,7 +22,8 @@ int main()
 {
     Counting counting;
     try {
-        HALVIX_THROW("main", halvix::error::Error::INVALID_ARGUMENT, halvix::error::Error::WARNING, "consumer");
+        HALVIX_THROW("main", halvix::error::Error::INVALID_ARGUMENT, halvix::error::Error::WARNING,
+                     "consumer");
     } catch (const halvix::error::Error& error) {
         if (counting.count == 1 && error.getName() == "InvalidArgument") {
             std::cout << "consumer ok" << std::endl;
