@@ -7,9 +7,10 @@
 // built; it may also stop it and read or set its data, but it must not
 // destroy it (that would join its own thread).
 //
-// The delay counts from the moment the timer thread begins its wait, which
-// is at once when the thread is idle; a timer never fires early. A wake-up
-// of the thread that no stop caused is waited out to the same deadline.
+// The delay counts from the accepted osTimerStart itself: the deadline is
+// taken there, so waking the timer thread does not add to it. A timer never
+// fires early. A wake-up of the thread that no stop caused is waited out to
+// the same deadline.
 //
 // Shutdown: osTimerDestroy stops the timer, ends and joins its thread, and
 // frees everything; a callback that is running finishes first, and no

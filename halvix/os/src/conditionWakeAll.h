@@ -1,9 +1,11 @@
-// halvix/os/src/conditionWakeAll.h - a broadcast for callers that manage the
-// bound mutex themselves (internal).
+// halvix/os/src/conditionWakeAll.h - a broadcast and an absolute-deadline wait
+// for callers that manage the bound mutex themselves (internal).
 #ifndef HALVIX_OS_SRC_CONDITIONWAKEALL_H
 #define HALVIX_OS_SRC_CONDITIONWAKEALL_H
 
 #include "halvix/os/osMutex.h"
+
+#include <time.h>
 
 namespace halvix::os::internal {
 
@@ -15,6 +17,14 @@ namespace halvix::os::internal {
 // under the mutex, as the caller knows they are waiting. A failure of the
 // broadcast is traced and stops the process, as in osConditionBroadcast.
 void conditionWakeAll(osCondition_t condition);
+
+// Waits on `condition` with its bound mutex held until woken or until the
+// CLOCK_MONOTONIC `deadline`: true when woken (possibly spuriously), false
+// once the deadline has passed. For a caller that keeps one deadline across
+// wake-ups: a millisecond time-out recomputed after each wake-up would round
+// and drift. A failure other than the time-out is traced and reported as a
+// wake-up, so the caller tests its predicate again.
+bool conditionWaitUntil(osCondition_t condition, const struct timespec& deadline);
 
 }  // namespace halvix::os::internal
 

@@ -128,6 +128,18 @@ void internal::conditionWakeAll(osCondition_t condition)
     HALVIX_OS_CHECK(status, OS_CONDITION_BROADCAST);
 }
 
+bool internal::conditionWaitUntil(osCondition_t condition, const struct timespec& deadline)
+{
+    osPosixCondition_t* pCondition = recordOf(condition);
+    const int status = pthread_cond_timedwait(&pCondition->condition,
+                                              static_cast<pthread_mutex_t*>(pCondition->mutex), &deadline);
+    if (status == 0) {
+        return true;
+    }
+    DBG_LOG("dbg", "pthread error %d\n", status);
+    return status != ETIMEDOUT;
+}
+
 void osPosixGetTimeIn(struct timespec* ts, long ms)
 {
     if (ms < 0) {

@@ -1,5 +1,6 @@
 // One-shot timers: each timer owns a joinable task that waits for starts on a
 // semaphore and for the delay on a condition, and calls back when it passes.
+#include "halvix/os/src/conditionWakeAll.h"
 #include "halvix/os/src/osCheck.h"
 #include "halvix/os/src/timerRecord.h"
 
@@ -25,20 +26,9 @@ constexpr char OS_TIMER_SET_DATA[] = "void halvix::os::osTimerSetData(halvix::os
 // itself matters.
 std::atomic<int64_t> timerCounter{0};
 
-// Milliseconds from now until `deadline` on CLOCK_MONOTONIC, rounded up so
-// that a wait of that length never ends before the deadline; 0 once it passed.
-long msUntil(const struct timespec& deadline)
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const int64_t ns = (static_cast<int64_t>(deadline.tv_sec) - now.tv_sec) * 1000000000LL +
-                       (deadline.tv_nsec - now.tv_nsec);
-    return ns <= 0 ? 0 : static_cast<long>((ns + 999999) / 1000000);
-}
-
-// Waits, holding pTimer->mutex, for the delay of the start of `generation`.
-// True when the delay passed with that start still armed; false when it was
-// stopped (and perhaps started anew) in the meantime.
+// Waits, holding pTimer->mutex, until the deadline of the start of
+// `generation`. True when it passed with that start still armed; false when it
+// was stopped (and perhaps started anew) in the meantime.
 //
 // A wake-up that leaves the generation unchanged came from no stop (the
 // condition may wake without a signal): the wait goes on until the same
@@ -46,19 +36,12 @@ long msUntil(const struct timespec& deadline)
 // ever firing, and every later start would be ignored.
 bool waitForExpiry(osPosixTimer_t* pTimer, uint64_t generation)
 {
-    struct timespec deadline;
-    osPosixGetTimeIn(&deadline, pTimer->timeoutMs);
-    long waitMs = pTimer->timeoutMs;
     for (;;) {
-        const bool woken = osConditionWait(pTimer->condition, waitMs);
+        const bool woken = internal::conditionWaitUntil(pTimer->condition, pTimer->deadline);
         if (pTimer->generation != generation) {
             return false;
         }
         if (!woken) {
-            return true;
-        }
-        waitMs = msUntil(deadline);
-        if (waitMs == 0) {
             return true;
         }
     }
@@ -142,6 +125,7 @@ void osTimerStart(osTimer_t timer, long numMs)
     osMutexLock(pTimer->mutex, false);
     if (!pTimer->running) {
         pTimer->timeoutMs = numMs;
+        osPosixGetTimeIn(&pTimer->deadline, numMs);
         pTimer->running = true;
         ++pTimer->generation;
         osSemaphoreGive(pTimer->startSemaphore);

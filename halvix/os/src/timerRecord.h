@@ -6,6 +6,8 @@
 #include "halvix/os/osQueue.h"
 #include "halvix/os/osTimer.h"
 
+#include <time.h>
+
 #include <cstdint>
 
 namespace halvix::os {
@@ -17,6 +19,10 @@ struct osPosixTimer_t
     osSemaphore_t startSemaphore;  // one unit per accepted start and one at destruction
     osTask_t task;                 // the timer thread (joinable)
     int64_t timeoutMs;             // delay of the current start; guarded by mutex
+    // When the current start expires, on CLOCK_MONOTONIC; taken by the start
+    // itself, so the timer thread's own wake-up does not add to the delay.
+    // Guarded by mutex.
+    struct timespec deadline;
     bool running;                  // armed; guarded by mutex
     bool terminate;                // the thread must end; guarded by mutex
     void (*callback)(void*);       // called with the timer's handle
