@@ -1,0 +1,23 @@
+#include "halvix/task/InfiniteLoopMacro.h"
+
+namespace halvix::task {
+
+InfiniteLoopMacro::InfiniteLoopMacro(queue::WriteableQueue* queuePtr)
+    : Macro("InfiniteLoopMacro", true, false), queuePtr(queuePtr)
+{
+}
+
+InfiniteLoopMacro::~InfiniteLoopMacro() = default;
+
+int InfiniteLoopMacro::myExecute()
+{
+    Macro::myExecute();
+    reset();
+    // Once written, the macro belongs to the queue's reader, possibly on
+    // another thread: nothing of it is touched afterwards. A failed write has
+    // been reported by the queue and ends the cycle.
+    queuePtr->write(this, 0);
+    return 0;
+}
+
+}  // namespace halvix::task

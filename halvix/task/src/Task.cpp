@@ -1,0 +1,344 @@
+// Task: construction, registry, thread control seen from the controlling
+// thread, printing. What runs on the Task's own thread is in TaskLoop.cpp.
+#include "halvix/task/Task.h"
+
+#include "halvix/error/Error.h"
+#include "halvix/error/Report.h"
+#include "halvix/task/TerminateTaskMacro.h"
+#include "halvix/task/src/TaskCollection.h"
+#include "halvix/task/src/ThreadTask.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+namespace halvix::task {
+
+using error::Error;
+
+const int Task::SUCCESSFUL = 0;
+const int Task::FAILURE = 1;
+const std::string Task::TASK_ERROR = "TaskError";
+const std::string Task::WRONG_STATE_ERROR = "WrongTaskState";
+
+namespace {
+
+// Numbers the OS task names of Tasks without a name. Atomic because Tasks
+// are started from any thread; relaxed, as only the uniqueness of each value
+// matters.
+std::atomic<long> taskCounter{0};
+
+// One dump line: the label padded to 20 characters, "= ", the value.
+template <typename Value>
+void outputLine(std::ostream& os, const std::string& label, const Value& value)
+{
+    os << label << std::string(label.size() < 20 ? 20 - label.size() : 0, ' ') << "= " << value << std::endl;
+}
+
+// Removes the entry of `name` if it is this Task's (a failed construction
+// never entered it; a clashing Task must not remove the first one's entry).
+void leaveCollection(const std::string& name, const Task* task)
+{
+    collection::Locked tasks;
+    auto entry = tasks.map().find(name);
+    if (entry != tasks.map().end() && entry->second == task) {
+        tasks.map().erase(entry);
+    }
+}
+
+}  // namespace
+
+Task::Task(const std::string& name, queue::Queue* queuePtr, unsigned long maxMacros)
+    : name(name), eventQueue(name + "-TaskEventQueue", maxMacros), autoDelete(false), state(NOT_RUNNING),
+      osTaskPtr(nullptr), exitStatus(0)
+{
+    // Look-up and entry under one lock, so two threads building Tasks of the
+    // same name cannot both succeed.
+    bool registered;
+    {
+        collection::Locked tasks;
+        registered = tasks.map().emplace(name, this).second;
+    }
+    if (!registered) {
+        HALVIX_THROW("Task", Error::ALREADY_EXISTS, Error::ERROR,
+                     "Task '" + name + "' is already in the Task Collection (i.e., name is not unique).");
+    }
+    if (queuePtr != nullptr) {
+        try {
+            addQueue(queuePtr);
+        } catch (...) {
+            // A strategy may throw from the forwarding warning; the Task then
+            // does not exist and must not stay registered.
+            leaveCollection(name, this);
+            throw;
+        }
+    }
+}
+
+Task::~Task()
+{
+    cleanUp();
+}
+
+Task* Task::getTaskPtr(const std::string& name)
+{
+    const std::string key = name.empty() ? getMyName() : name;
+    collection::Locked tasks;
+    auto entry = tasks.map().find(key);
+    return entry == tasks.map().end() ? nullptr : entry->second;
+}
+
+std::string Task::getMyName()
+{
+    const os::osTaskOptions_t* options = os::osTaskGetOptions(os::osTaskSelf());
+    if (options == nullptr) {
+        return std::string();
+    }
+    return std::string(options->name, ::strnlen(options->name, sizeof(options->name)));
+}
+
+std::ostream& Task::outputTasks(std::ostream& os)
+{
+    os << "*** Current tasks are:" << std::endl;
+    // Printed under the lock, so no Task leaves the collection (and memory)
+    // while it is printed. output() reports nothing.
+    collection::Locked tasks;
+    for (const auto& entry : tasks.map()) {
+        entry.second->output(os) << std::endl;
+    }
+    return os;
+}
+
+bool Task::start(const os::osTaskOptions_t* options, void* arg, bool autoDeleteTask)
+{
+    if (isThreadOfExecutionRunning()) {
+        HALVIX_REPORT("start", WRONG_STATE_ERROR, Error::ERROR,
+                      "Task '" + name + "' can not be started - task is already running.");
+        return false;
+    }
+    os::osTaskOptions_t taskOptions;
+    std::memset(&taskOptions, 0, sizeof(taskOptions));
+    if (options != nullptr) {
+        taskOptions = *options;
+    }
+    // The Task name replaces whatever name the caller put there.
+    std::strncpy(taskOptions.name, name.c_str(), sizeof(taskOptions.name) - 1);
+    taskOptions.name[sizeof(taskOptions.name) - 1] = '\0';
+    if (taskOptions.name[0] == '\0') {
+        const long id = taskCounter.fetch_add(1, std::memory_order_relaxed) + 1;
+        std::snprintf(taskOptions.name, sizeof(taskOptions.name), "Task:%p:ID%ld", static_cast<void*>(this),
+                      id);
+    }
+    taskOptions.joinable = autoDeleteTask ? 0 : 1;
+    taskOptions.reserved = this;
+
+    // The previous run's thread has ended (the Task is not running); its
+    // joinable record is released here, joining it if nobody did.
+    if (void* previous = osTaskPtr.exchange(nullptr, std::memory_order_acquire)) {
+        os::osTaskDestroy(previous);
+    }
+
+    // Written before the thread exists: creating it publishes them.
+    state.store(RUNNING, std::memory_order_relaxed);
+    autoDelete = autoDeleteTask;
+    exitStatus.store(SUCCESSFUL, std::memory_order_relaxed);
+
+    void* handle = os::osTaskCreate(staticGo, &taskOptions, arg);
+    // An autoDelete Task may already have ended and deleted itself by now:
+    // its thread stores the handle itself (staticGo), and this Task is not
+    // touched again. A joinable Task stays until it is joined, so the handle
+    // is stored here as well, in case the thread has not yet begun.
+    if (!autoDeleteTask) {
+        osTaskPtr.store(handle, std::memory_order_release);
+    }
+    return true;
+}
+
+std::string Task::reasonJoinIsImpossible() const
+{
+    if (taskOfThisThread == this) {
+        return "called on its own thread of execution";
+    }
+    if (autoDelete) {
+        return "task was started with auto delete";
+    }
+    return std::string();
+}
+
+bool Task::terminate(bool waitForTermination)
+{
+    // RUNNING becomes WAITING_TO_TERMINATE; a second request while waiting is
+    // queued as well. The exchange cannot revive a thread that has just
+    // marked itself NOT_RUNNING. Relaxed: the request itself travels through
+    // the event queue, which orders everything the thread needs.
+    State expected = RUNNING;
+    if (!state.compare_exchange_strong(expected, WAITING_TO_TERMINATE, std::memory_order_relaxed) &&
+        expected == NOT_RUNNING) {
+        HALVIX_REPORT("terminate", WRONG_STATE_ERROR, Error::ERROR,
+                      "Task '" + name + "' can not be terminated - task is not running.");
+        return false;
+    }
+    // Taken before the request is queued: an autoDelete Task may be deleted
+    // by its thread as soon as the request is read.
+    const std::string waitImpossible = waitForTermination ? reasonJoinIsImpossible() : std::string();
+    const std::string taskName = name;
+    void* handle = osTaskPtr.load(std::memory_order_acquire);
+
+    auto* request = new TerminateTaskMacro(&eventQueue);
+    if (request->execute() != 0) {
+        // The write failed and the request paused at it: still ours.
+        delete request;
+        expected = WAITING_TO_TERMINATE;
+        state.compare_exchange_strong(expected, RUNNING, std::memory_order_relaxed);
+        HALVIX_REPORT("terminate", TASK_ERROR, Error::ERROR,
+                      "Could not terminate task '" + taskName + "' - unknown error.");
+        return false;
+    }
+    if (!waitForTermination) {
+        return true;
+    }
+    if (!waitImpossible.empty()) {
+        HALVIX_REPORT("terminate", TASK_ERROR, Error::ERROR,
+                      "Can not wait for the termination of task '" + taskName + "' - " + waitImpossible +
+                          "; the termination request is queued.");
+        return false;
+    }
+    // Waits on the OS task itself: checking the state first and then calling
+    // join() would race with the thread's end and report a false "not
+    // running". A joinable record outlives its thread until it is destroyed,
+    // and a record joined before answers at once.
+    os::osTaskJoin(handle);
+    return true;
+}
+
+bool Task::waitingToTerminate()
+{
+    return state.load(std::memory_order_acquire) == WAITING_TO_TERMINATE;
+}
+
+bool Task::join(int& exitStatusOut)
+{
+    exitStatusOut = SUCCESSFUL;
+    if (!isThreadOfExecutionRunning()) {
+        HALVIX_REPORT("join", WRONG_STATE_ERROR, Error::ERROR,
+                      "Can not join task '" + getMyName() + "' to task '" + name +
+                          "' - task is not running.");
+        return false;
+    }
+    const std::string impossible = reasonJoinIsImpossible();
+    if (!impossible.empty()) {
+        HALVIX_REPORT("join", TASK_ERROR, Error::ERROR,
+                      "Can not join task '" + getMyName() + "' to task '" + name + "' - " + impossible + ".");
+        return false;
+    }
+    // The thread's result is its exit status, widened to a pointer.
+    exitStatusOut = static_cast<int>(
+        reinterpret_cast<intptr_t>(os::osTaskJoin(osTaskPtr.load(std::memory_order_acquire))));
+    return true;
+}
+
+bool Task::setPriority(const int& priority)
+{
+    // An autoDelete Task's handle appears when its thread begins; until then
+    // there is nothing to set.
+    void* handle = osTaskPtr.load(std::memory_order_acquire);
+    if (!isThreadOfExecutionRunning() || handle == nullptr) {
+        HALVIX_REPORT("setPriority", WRONG_STATE_ERROR, Error::ERROR,
+                      "Can not set priority of task '" + name + "' to " + std::to_string(priority) +
+                          " - task is not running.");
+        return false;
+    }
+    os::osTaskSetPriority(handle, priority);
+    return true;
+}
+
+bool Task::getPriority(int& priority) const
+{
+    void* handle = osTaskPtr.load(std::memory_order_acquire);
+    if (!isThreadOfExecutionRunning() || handle == nullptr) {
+        HALVIX_REPORT("getPriority", WRONG_STATE_ERROR, Error::ERROR,
+                      "Can not get priority of task '" + name + "' - task is not running.");
+        return false;
+    }
+    priority = os::osTaskGetPriority(handle);
+    return true;
+}
+
+void Task::addQueue(queue::Queue* queuePtr)
+{
+    if (queuePtr == nullptr) {
+        HALVIX_THROW("addQueue", Error::NULL_PTR, Error::ERROR,
+                     "Null pointer (queuePtr) passed to Task::addQueue for task '" + name + "'.");
+    }
+    queuePtr->startForwardingTo(&eventQueue);
+}
+
+void Task::removeQueue(queue::Queue* queuePtr)
+{
+    if (queuePtr == nullptr) {
+        HALVIX_THROW("removeQueue", Error::NULL_PTR, Error::ERROR,
+                     "Null pointer (queuePtr) passed to Task::removeQueue for task '" + name + "'.");
+    }
+    queuePtr->stopForwardingTo(&eventQueue);
+}
+
+bool Task::setSchedulingPolicy(os::osSchedPolicy_t policy)
+{
+    return os::osSetSchedPolicy(policy);
+}
+
+void Task::goToSleep(unsigned long ms)
+{
+    os::osTaskSleep(nullptr, static_cast<long>(ms));
+}
+
+void Task::yield()
+{
+    goToSleep(0);
+}
+
+void Task::threadOfExecutionFinished(int status)
+{
+    exitStatus.store(status, std::memory_order_relaxed);
+    // Release: whoever sees NOT_RUNNING (acquire) sees the exit status and
+    // everything the thread did.
+    state.store(NOT_RUNNING, std::memory_order_release);
+}
+
+void Task::cleanUp()
+{
+    leaveCollection(name, this);
+    if (isThreadOfExecutionRunning() && !terminate(true) && reasonJoinIsImpossible().empty()) {
+        // The request found the event queue full (terminate has reported
+        // it). The thread must end before the queue goes away, and this
+        // destructor waits for it anyway, so it also waits for a slot; the
+        // loop recognises the request by its type without executing it.
+        eventQueue.write(new TerminateTaskMacro(&eventQueue), -1);
+        os::osTaskJoin(osTaskPtr.load(std::memory_order_acquire));
+    }
+    void* handle = osTaskPtr.exchange(nullptr, std::memory_order_acquire);
+    // On the Task's own thread (an autoDelete Task deleting itself) the handle
+    // is only forgotten: the detached thread's record is released by the OS
+    // layer when the entry returns, and a thread must not destroy itself.
+    if (handle != nullptr && !autoDelete && taskOfThisThread != this) {
+        os::osTaskDestroy(handle);
+    }
+}
+
+std::ostream& Task::output(std::ostream& os) const
+{
+    // Numbers through to_string: decimal whatever the stream's format.
+    outputLine(os, "Name", "'" + name + "'");
+    outputLine(os, "Event Queue", "'" + eventQueue.getName() + "'");
+    outputLine(os, "State", std::to_string(static_cast<int>(state.load(std::memory_order_acquire))));
+    outputLine(os, "OS Task Pointer", osTaskPtr.load(std::memory_order_acquire));
+    outputLine(os, "Exit Status", std::to_string(exitStatus.load(std::memory_order_relaxed)));
+    return os;
+}
+
+std::ostream& operator<<(std::ostream& os, const Task& task)
+{
+    return task.output(os);
+}
+
+}  // namespace halvix::task

@@ -1,0 +1,126 @@
+// Task: what runs on the Task's own thread of execution - the OS entry
+// (staticGo), the frame that runs the hooks and reports every escaping
+// exception (go), and the default event loop (run).
+#include "halvix/task/Task.h"
+
+#include "halvix/error/Error.h"
+#include "halvix/error/Report.h"
+#include "halvix/task/TerminateTaskMacro.h"
+#include "halvix/task/src/ThreadTask.h"
+
+#include <cstdint>
+#include <exception>
+#include <sstream>
+
+namespace halvix::task {
+
+using command::Macro;
+using error::Error;
+
+thread_local Task* taskOfThisThread = nullptr;
+
+namespace {
+
+void* statusAsResult(int status)
+{
+    return reinterpret_cast<void*>(static_cast<intptr_t>(status));
+}
+
+}  // namespace
+
+void* Task::staticGo(void* arg)
+{
+    void* self = os::osTaskSelf();
+    os::osTaskOptions_t* options = self == nullptr ? nullptr : os::osTaskGetOptions(self);
+    Task* task = options == nullptr ? nullptr : static_cast<Task*>(options->reserved);
+    if (task == nullptr) {
+        HALVIX_REPORT("staticGo", TASK_ERROR, Error::ERROR, "Could not get task entry for the current task.");
+        return statusAsResult(FAILURE);
+    }
+    // Set here too, so the handle is right even before osTaskCreate has
+    // returned to start (and for an autoDelete Task, only here).
+    task->osTaskPtr.store(self, std::memory_order_release);
+    taskOfThisThread = task;
+    // Read before the Task is marked finished: from then on a joinable Task
+    // may be restarted or destroyed by its controlling thread.
+    const bool deleteWhenDone = task->autoDelete;
+
+    const int status = task->go(arg);
+    task->threadOfExecutionFinished(status);
+    if (deleteWhenDone) {
+        // Not running any more, so its cleanUp sends no request; on this
+        // thread it forgets the OS handle instead of destroying it.
+        delete task;
+    }
+    taskOfThisThread = nullptr;
+    return statusAsResult(status);
+}
+
+int Task::go(void* arg)
+{
+    int status = SUCCESSFUL;
+    try {
+        initialize();
+        status = run(arg);
+    } catch (...) {
+        status = FAILURE;
+        reportEscapedException();
+    }
+    try {
+        finalize(status);
+    } catch (...) {
+        reportEscapedException();  // the exit status stays as it was
+    }
+    return status;
+}
+
+void Task::reportEscapedException() const
+{
+    std::ostringstream message;
+    try {
+        throw;
+    } catch (const Error& caught) {
+        message << "Exception:" << std::endl
+                << caught << std::endl
+                << "caught by task '" << name << "' - thread of execution is exiting.";
+    } catch (const std::exception& caught) {
+        message << "Exception:" << std::endl
+                << caught.what() << std::endl
+                << "caught by task '" << name << "' - thread of execution is exiting.";
+    } catch (...) {
+        message << "Unknown exception caught by task '" << name << "' - thread of execution is exiting.";
+    }
+    try {
+        HALVIX_REPORT("go", TASK_ERROR, Error::CRITICAL, message.str());
+    } catch (...) {
+        // A strategy threw instead of reporting. Nothing may leave the
+        // thread's entry (the process would terminate), and the exit status
+        // already tells the failure.
+    }
+}
+
+int Task::run(void*)
+{
+    for (;;) {
+        Macro* macro = nullptr;
+        if (!eventQueue.read(macro, -1)) {
+            HALVIX_REPORT("run", TASK_ERROR, Error::ERROR,
+                          "Could not read from internal Event Queue '" + eventQueue.getName() +
+                              "' for task '" + name + "' - terminating task.");
+            return FAILURE;
+        }
+        if (dynamic_cast<TerminateTaskMacro*>(macro) != nullptr) {
+            delete macro;  // the request is consumed, not executed
+            return SUCCESSFUL;
+        }
+        // The status is the macro's business; an auto-delete macro has
+        // deleted itself by the time execute returns.
+        macro->execute();
+    }
+}
+
+void Task::initialize() {}
+
+void Task::finalize(const int&) {}
+
+}  // namespace halvix::task

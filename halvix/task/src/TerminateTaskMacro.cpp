@@ -1,0 +1,27 @@
+#include "halvix/task/TerminateTaskMacro.h"
+
+#include "halvix/command/NoOpCommand.h"
+#include "halvix/error/Error.h"
+#include "halvix/error/Report.h"
+#include "halvix/queue/WriteCommand.h"
+
+namespace halvix::task {
+
+using error::Error;
+
+TerminateTaskMacro::TerminateTaskMacro(queue::Queue* taskEventQueuePtr)
+    : Macro("TerminateTaskMacro", true, true), taskEventQueuePtr(taskEventQueuePtr)
+{
+    if (taskEventQueuePtr == nullptr) {
+        HALVIX_THROW("TerminateTaskMacro", Error::NULL_PTR, Error::ERROR,
+                     "Null pointer (taskEventQueuePtr) passed to TerminateTaskMacro::TerminateTaskMacro.");
+    }
+    // Without a wait: a full event queue makes terminate fail at once rather
+    // than block the controlling thread behind the Task's backlog.
+    add(new queue::WriteCommand(taskEventQueuePtr, this, 0));
+    add(new command::NoOpCommand());
+}
+
+TerminateTaskMacro::~TerminateTaskMacro() = default;
+
+}  // namespace halvix::task
