@@ -13,14 +13,28 @@
 #ifndef HALVIX_HALVIX_H
 #define HALVIX_HALVIX_H
 
-#include <halvix/utils/Utils.h>
-#include <halvix/singleton/SingletonT.h>
-#include <halvix/strategy/Strategy.h>
+#include <halvix/command/Command.h>
+#include <halvix/command/Macro.h>
+#include <halvix/command/NoOpCommand.h>
+#include <halvix/command/SleepCommand.h>
+#include <halvix/dbg/dbg.h>
+#include <halvix/error/DefaultStrategy.h>
 #include <halvix/error/Error.h>
 #include <halvix/error/Report.h>
-#include <halvix/error/DefaultStrategy.h>
 #include <halvix/error/StandardOutStrategy.h>
-#include <halvix/dbg/dbg.h>
 #include <halvix/os/os.h>
+#include <halvix/queue/Queue.h>
+#include <halvix/queue/WriteCommand.h>
+#include <halvix/queue/WriteableQueue.h>
+#include <halvix/singleton/SingletonT.h>
+#include <halvix/strategy/Strategy.h>
+#include <halvix/task/InfiniteLoopMacro.h>
+#include <halvix/task/Task.h>
+#include <halvix/task/TaskControl.h>
+#include <halvix/task/TerminateTaskMacro.h>
+#include <halvix/timer/DeleteProcessTimeoutMacroCommand.h>
+#include <halvix/timer/ProcessTimeoutCommand.h>
+#include <halvix/timer/Timer.h>
+#include <halvix/utils/Utils.h>
 
 #endif  // HALVIX_HALVIX_H

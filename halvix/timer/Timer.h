@@ -1,0 +1,171 @@
+// halvix/timer/Timer.h - timers whose expiries run on the thread that owns the work.
+//
+// A Timer turns an expiry of its OS timer (which fires on a timer thread of its
+// own) into a message: it writes its "Process Timeout Macro" into a queue, and
+// the application's handleTimeout() runs later on whatever thread executes that
+// queue's macros - normally the Task whose event queue it is. Timeouts are
+// thereby serialised with the rest of that Task's work and never run on the
+// timer thread.
+//
+// Timer is abstract: derive from it and supply handleTimeout():
+//
+//     class Heartbeat : public halvix::timer::Timer {
+//     public:
+//         Heartbeat() : Timer(nullptr, nullptr) {}   // on a Task's thread: its event queue
+//         ~Heartbeat() override { cleanUp(); }       // stop deliveries before this part goes
+//         void handleTimeout() override { ... }      // runs on the Task's thread
+//     };
+//     heartbeat.startRelative(200, 200, nullptr);     // first after 200 ms, then every 200 ms
+//
+// Each Timer has a process-wide unique id and is registered under it, so a
+// delivery that arrives after its Timer was stopped (and not started again)
+// or destroyed is recognised and dropped: handleTimeout is called only for a
+// current timeout.
+//
+// Contract:
+//   - States: STOPPED (new or stopped), RUNNING (armed; a repeating timer stays
+//     RUNNING when it fires), EXPIRED (a one-shot timer fired). A start while
+//     RUNNING and a stop while STOPPED are refused with a report.
+//   - After stop() returns, handleTimeout is not called again until the next
+//     start, and a call already running on another thread has finished.
+//   - Writes into the queue never wait: a full queue loses that expiry (with
+//     a report), never blocks the timer thread.
+//   - The queue must outlive the Timer. Destruction stops the timer, ends its
+//     thread and hands the deletion of the Process Timeout Macro to the
+//     queue's consumer, behind any delivery still queued; the consumer must
+//     therefore keep running (or the queue be destroyed, which deletes it).
+//   - Shutdown order for a derived Timer: its destructor calls cleanUp() first,
+//     so that no delivery reaches handleTimeout while the derived part is
+//     being destroyed (the base destructor runs only after it is gone).
+//   - stop() and destruction wait for a handleTimeout of this timer that is
+//     running on another thread; handleTimeout may stop, restart or destroy
+//     its own timer.
+//   - Timers may be created, started, stopped and destroyed from several
+//     threads; one Timer is controlled by one thread at a time.
+#ifndef HALVIX_TIMER_TIMER_H
+#define HALVIX_TIMER_TIMER_H
+
+#include <halvix/Export.h>
+#include <halvix/command/Macro.h>
+#include <halvix/os/osTask.h>
+#include <halvix/queue/Queue.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+namespace halvix::timer {
+
+class ProcessTimeoutCommand;
+
+class HALVIX_API Timer
+{
+public:
+    enum State
+    {
+        STOPPED = 0,
+        RUNNING = 1,
+        EXPIRED = 2
+    };
+
+    static const std::string TIMER_ERROR;        // "TimerError"
+    static const std::string WRONG_STATE_ERROR;  // "WrongTimerState"
+
+    // A stopped timer delivering to queuePtr; a null queuePtr means the event
+    // queue of the Task whose thread constructs it, and on a thread that is no
+    // Task a "TimerError" is reported and thrown. `options` (may be null)
+    // shapes the timer thread; its name becomes "Timer:" + the queue's name
+    // and without options the thread gets the caller's priority.
+    Timer(queue::Queue* queuePtr, const os::osTaskOptions_t* options);
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
+
+    // cleanUp().
+    virtual ~Timer() = 0;
+
+    // Arms the timer: first expiry after `ms` milliseconds, then every
+    // `repeatRate` ms (0: one-shot). `argPtr` is kept for the application
+    // (getArgPtr). Refused with a report while RUNNING.
+    bool startRelative(unsigned int ms, unsigned int repeatRate, void* argPtr);
+
+    // As startRelative, at calendar time `time` (seconds, as time() gives);
+    // a time not in the future fires at once. A time more than 4294967
+    // seconds (about 49.7 days) ahead does not fit the millisecond delay and is
+    // refused with a report ("TimerError") rather than armed for a wrong,
+    // wrapped-around delay.
+    bool startAbsolute(long time, unsigned int repeatRate, void* argPtr);
+
+    // Disarms the timer and makes every delivery still queued stale. Reported
+    // as a warning when the timer is already STOPPED.
+    void stop();
+
+    // The application's timeout action, on the queue consumer's thread.
+    virtual void handleTimeout() = 0;
+
+    // Called on the timer thread at expiry: re-arms a repeating timer, then
+    // posts the Process Timeout Macro.
+    virtual void processTimeout();
+
+    // The callback of the OS timer: finds the Timer through its thread's
+    // options and calls processTimeout.
+    static void staticProcessTimeout(void* osTimer);
+
+    // The next free id: ids wrap modulo 2^32 and skip those in use.
+    static unsigned int getNextId();
+
+    // Unregisters, stops and releases the timer (see the class comment).
+    // Idempotent: a derived destructor calls it first.
+    void cleanUp();
+
+    unsigned int getId() const { return id; }
+    int getState() const { return state.load(std::memory_order_acquire); }
+    unsigned int getStartId() const { return startId.load(std::memory_order_acquire); }
+    void* getArgPtr() const { return argPtr.load(std::memory_order_acquire); }
+    command::Macro* getProcessTimeoutMacroPtr() const { return processTimeoutMacroPtr; }
+
+    // Nine labelled lines: id, queue, OS timer, state, macro, command,
+    // start id, repeat rate (with "ms") and argument pointer.
+    virtual std::ostream& output(std::ostream& os) const;
+
+protected:
+    // The last id handed out; guarded by the timer registry's lock.
+    // Protected so a derived class can inspect or move the sequence.
+    static unsigned int m_lastId;
+
+private:
+    friend class ProcessTimeoutCommand;
+
+    // Deliveries: the consumer enters a current delivery before it calls
+    // handleTimeout and leaves it after; stop and cleanUp wait for deliveries
+    // running on other threads.
+    bool enterDelivery(unsigned int deliveredStartId);
+    static void leaveDelivery(Timer* timer);
+    void waitForDeliveriesElsewhere(std::unique_lock<std::mutex>& lock);
+
+    queue::Queue* queuePtr;  // not owned; never null after construction
+    unsigned int id;
+    void* osTimerPtr;
+    // Written by start/stop (controlling thread) and processTimeout (timer
+    // thread); read by anyone: release/acquire so a reader of the state sees
+    // what was set before it.
+    std::atomic<int> state;
+    command::Macro* processTimeoutMacroPtr;           // owned until handed to the consumer
+    ProcessTimeoutCommand* processTimeoutCommandPtr;  // owned by the macro
+    // Generation number: raised by every start and stop. Changed under
+    // deliveryMutex; read without it by accessors.
+    std::atomic<unsigned int> startId;
+    std::atomic<unsigned int> repeatRate;  // read on the timer thread at expiry
+    std::atomic<void*> argPtr;
+
+    std::mutex deliveryMutex;
+    std::condition_variable deliveryFinished;
+    int deliveriesInProgress = 0;  // guarded by deliveryMutex
+};
+
+HALVIX_API std::ostream& operator<<(std::ostream& os, const Timer& timer);
+
+}  // namespace halvix::timer
+
+#endif  // HALVIX_TIMER_TIMER_H

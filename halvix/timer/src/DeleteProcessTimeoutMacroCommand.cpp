@@ -1,0 +1,36 @@
+#include "halvix/timer/DeleteProcessTimeoutMacroCommand.h"
+
+#include "halvix/error/Error.h"
+#include "halvix/error/Report.h"
+
+namespace halvix::timer {
+
+using error::Error;
+
+DeleteProcessTimeoutMacroCommand::DeleteProcessTimeoutMacroCommand(unsigned int timerId,
+                                                                   command::Macro* processTimeoutMacroPtr)
+    : Command("DeleteProcessTimeoutMacroCommand"), timerId(timerId),
+      processTimeoutMacroPtr(processTimeoutMacroPtr)
+{
+    if (processTimeoutMacroPtr == nullptr) {
+        HALVIX_THROW("DeleteProcessTimeoutMacroCommand", Error::NULL_PTR, Error::ERROR,
+                     "Null pointer (processTimeoutMacroPtr) passed to "
+                     "DeleteProcessTimeoutMacroCommand::DeleteProcessTimeoutMacroCommand.");
+    }
+}
+
+DeleteProcessTimeoutMacroCommand::~DeleteProcessTimeoutMacroCommand()
+{
+    // Not executed: its queue was destroyed first and deleted this command's
+    // macro; the Process Timeout Macro goes with it.
+    delete processTimeoutMacroPtr;
+}
+
+int DeleteProcessTimeoutMacroCommand::myExecute()
+{
+    delete processTimeoutMacroPtr;
+    processTimeoutMacroPtr = nullptr;
+    return 0;
+}
+
+}  // namespace halvix::timer

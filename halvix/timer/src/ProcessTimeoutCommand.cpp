@@ -1,0 +1,60 @@
+#include "halvix/timer/ProcessTimeoutCommand.h"
+
+#include "halvix/error/Error.h"
+#include "halvix/error/Report.h"
+#include "halvix/task/Task.h"
+#include "halvix/timer/Timer.h"
+#include "halvix/timer/src/TimerRegistry.h"
+
+namespace halvix::timer {
+
+using error::Error;
+
+ProcessTimeoutCommand::ProcessTimeoutCommand(Timer* timerPtr)
+    : Command("ProcessTimeoutCommand"), timerPtr(timerPtr), timerId(0), startId(0)
+{
+    if (timerPtr == nullptr) {
+        HALVIX_THROW("ProcessTimeoutCommand", Error::NULL_PTR, Error::ERROR,
+                     "Null pointer (timerPtr) passed to ProcessTimeoutCommand::ProcessTimeoutCommand.");
+    }
+    timerId = timerPtr->getId();
+}
+
+ProcessTimeoutCommand::~ProcessTimeoutCommand() = default;
+
+void ProcessTimeoutCommand::setStartId(unsigned int startId)
+{
+    this->startId.store(startId, std::memory_order_release);
+}
+
+bool ProcessTimeoutCommand::stopMacro() const
+{
+    return true;
+}
+
+int ProcessTimeoutCommand::myExecute()
+{
+    {
+        // The timer is dereferenced only while the registry shows it live;
+        // entering the delivery under the registry lock keeps it alive until
+        // handleTimeout returns (its destruction waits for the delivery).
+        registry::Locked timers;
+        auto entry = timers.map().find(timerId);
+        if (entry == timers.map().end() || entry->second != timerPtr) {
+            return task::Task::FAILURE;  // destroyed, or the id now names another timer
+        }
+        timerPtr->getProcessTimeoutMacroPtr()->reset();  // ready for the next expiry
+        if (!timerPtr->enterDelivery(startId.load(std::memory_order_acquire))) {
+            return task::Task::FAILURE;  // stopped since this start
+        }
+    }
+    struct LeaveDelivery
+    {
+        Timer* timer;
+        ~LeaveDelivery() { Timer::leaveDelivery(timer); }
+    } leave{timerPtr};
+    timerPtr->handleTimeout();
+    return task::Task::SUCCESSFUL;
+}
+
+}  // namespace halvix::timer

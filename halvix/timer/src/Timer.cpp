@@ -1,0 +1,287 @@
+#include "halvix/timer/Timer.h"
+
+#include "halvix/command/Macro.h"
+#include "halvix/error/Error.h"
+#include "halvix/error/Report.h"
+#include "halvix/os/osTimer.h"
+#include "halvix/queue/WriteCommand.h"
+#include "halvix/singleton/SingletonT.h"
+#include "halvix/task/Task.h"
+#include "halvix/timer/DeleteProcessTimeoutMacroCommand.h"
+#include "halvix/timer/ProcessTimeoutCommand.h"
+#include "halvix/timer/src/TimerRegistry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+namespace halvix::timer {
+
+using command::Macro;
+using error::Error;
+
+const std::string Timer::TIMER_ERROR = "TimerError";
+const std::string Timer::WRONG_STATE_ERROR = "WrongTimerState";
+unsigned int Timer::m_lastId = 0;
+
+namespace {
+
+// The timer whose handleTimeout runs on this thread, if any: a stop or
+// destruction from inside handleTimeout must not wait for itself.
+thread_local const Timer* deliveringTimer = nullptr;
+
+// The longest delay a start can take: milliseconds in 32 bits.
+constexpr long MAX_SECONDS_AHEAD = 4294967;
+
+os::osTaskOptions_t timerThreadOptions(const os::osTaskOptions_t* options, Timer* timer,
+                                       const std::string& queueName)
+{
+    os::osTaskOptions_t threadOptions{};
+    if (options != nullptr) {
+        threadOptions = *options;
+    } else {
+        threadOptions.priority = os::osTaskGetPriority(os::osTaskSelf());
+    }
+    threadOptions.reserved = timer;
+    const std::string name = "Timer:" + queueName;
+    std::strncpy(threadOptions.name, name.c_str(), sizeof(threadOptions.name) - 1);
+    threadOptions.name[sizeof(threadOptions.name) - 1] = '\0';
+    return threadOptions;
+}
+
+void releaseReservation(unsigned int id)
+{
+    registry::Locked timers;
+    timers.map().erase(id);
+}
+
+std::string alreadyRunning(unsigned int id)
+{
+    return "Timer " + std::to_string(id) + " can not be started - timer is already running.";
+}
+
+}  // namespace
+
+Timer::Timer(queue::Queue* queuePtr, const os::osTaskOptions_t* options)
+    : queuePtr(queuePtr), id(0), osTimerPtr(nullptr), state(STOPPED), processTimeoutMacroPtr(nullptr),
+      processTimeoutCommandPtr(nullptr), startId(0), repeatRate(0), argPtr(nullptr)
+{
+    {
+        // The id is reserved at once, so a timer built on another thread
+        // meanwhile cannot take it; a delivery finds no live timer under it yet.
+        registry::Locked timers;
+        id = getNextId();
+        timers.map()[id] = nullptr;
+    }
+    if (this->queuePtr == nullptr) {
+        if (task::Task* task = task::Task::getTaskPtr("")) {
+            this->queuePtr = task->getEventQueuePtr();
+        }
+    }
+    if (this->queuePtr == nullptr) {
+        releaseReservation(id);
+        HALVIX_THROW("Timer", TIMER_ERROR, Error::ERROR,
+                     "No queue specified to receive process timeout macros for timer with ID = " +
+                         std::to_string(id) + ".");
+    }
+    os::osTaskOptions_t threadOptions = timerThreadOptions(options, this, this->queuePtr->getName());
+    osTimerPtr = os::osTimerCreate(staticProcessTimeout, &threadOptions);
+    processTimeoutMacroPtr = new Macro("Process Timeout Macro", false, false);
+    processTimeoutCommandPtr = new ProcessTimeoutCommand(this);
+    processTimeoutMacroPtr->add(processTimeoutCommandPtr);
+
+    registry::Locked timers;
+    timers.map()[id] = this;
+}
+
+Timer::~Timer()
+{
+    cleanUp();
+}
+
+unsigned int Timer::getNextId()
+{
+    // Called with the registry locked by the constructor (the lock is not
+    // recursive, so the map is reached directly here).
+    const registry::Map& timers = *singleton::SingletonT<registry::Map>::getInstancePtr();
+    ++m_lastId;
+    while (timers.count(m_lastId) != 0) {
+        ++m_lastId;
+    }
+    return m_lastId;
+}
+
+bool Timer::startRelative(unsigned int ms, unsigned int repeatRate, void* argPtr)
+{
+    std::unique_lock<std::mutex> lock(deliveryMutex);
+    if (state.load(std::memory_order_relaxed) == RUNNING) {
+        lock.unlock();
+        HALVIX_REPORT("startRelative", WRONG_STATE_ERROR, Error::ERROR, alreadyRunning(id));
+        return false;
+    }
+    const unsigned int generation = startId.load(std::memory_order_relaxed) + 1;
+    startId.store(generation, std::memory_order_release);
+    processTimeoutCommandPtr->setStartId(generation);
+    this->repeatRate.store(repeatRate, std::memory_order_relaxed);
+    this->argPtr.store(argPtr, std::memory_order_release);
+    state.store(RUNNING, std::memory_order_release);
+    lock.unlock();
+    // The OS timer's own lock orders these stores before the timer thread's
+    // reads at expiry.
+    os::osTimerStart(osTimerPtr, static_cast<long>(ms));
+    return true;
+}
+
+bool Timer::startAbsolute(long time, unsigned int repeatRate, void* argPtr)
+{
+    const long now = static_cast<long>(::time(nullptr));
+    if (getState() == RUNNING) {
+        HALVIX_REPORT("startAbsolute", WRONG_STATE_ERROR, Error::ERROR, alreadyRunning(id));
+        return false;
+    }
+    const long secondsAhead = std::max(time, now) - now;
+    if (secondsAhead > MAX_SECONDS_AHEAD) {
+        HALVIX_REPORT("startAbsolute", TIMER_ERROR, Error::ERROR,
+                      "Timer " + std::to_string(id) + " can not be started - start time is " +
+                          std::to_string(secondsAhead) + " seconds ahead, more than the most of " +
+                          std::to_string(MAX_SECONDS_AHEAD) + " seconds.");
+        return false;
+    }
+    return startRelative(static_cast<unsigned int>(1000 * secondsAhead), repeatRate, argPtr);
+}
+
+void Timer::stop()
+{
+    std::unique_lock<std::mutex> lock(deliveryMutex);
+    if (state.load(std::memory_order_relaxed) == STOPPED) {
+        lock.unlock();
+        HALVIX_REPORT("stop", WRONG_STATE_ERROR, Error::WARNING,
+                      "Timer " + std::to_string(id) + " can not be stopped - timer has not been started.");
+        return;
+    }
+    state.store(STOPPED, std::memory_order_release);
+    startId.store(startId.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    os::osTimerStop(osTimerPtr);
+    // From here every delivery checks against the new generation; one that
+    // passed its check before must finish before stop returns.
+    waitForDeliveriesElsewhere(lock);
+}
+
+void Timer::processTimeout()
+{
+    {
+        // Decided under the delivery lock, so a stop on another thread either
+        // comes first (nothing is re-armed) or after (and disarms the re-arm).
+        std::lock_guard<std::mutex> lock(deliveryMutex);
+        if (state.load(std::memory_order_relaxed) == STOPPED) {
+            return;
+        }
+        const unsigned int rate = repeatRate.load(std::memory_order_relaxed);
+        if (rate != 0) {
+            os::osTimerStart(osTimerPtr, static_cast<long>(rate));
+        } else {
+            state.store(EXPIRED, std::memory_order_release);
+        }
+    }
+    if (!queuePtr->write(processTimeoutMacroPtr, 0)) {
+        HALVIX_REPORT("processTimeout", TIMER_ERROR, Error::ERROR,
+                      "Could not write Process Timeout Macro to queue '" + queuePtr->getName() +
+                          "' for timer " + std::to_string(id) + " status = 0.");
+    }
+}
+
+void Timer::staticProcessTimeout(void* osTimer)
+{
+    os::osTaskOptions_t* options = os::osTaskGetOptions(os::osTimerGetTask(osTimer));
+    static_cast<Timer*>(options->reserved)->processTimeout();
+}
+
+void Timer::cleanUp()
+{
+    if (osTimerPtr == nullptr) {
+        return;  // already cleaned up
+    }
+    {
+        registry::Locked timers;
+        auto entry = timers.map().find(id);
+        if (entry != timers.map().end() && entry->second == this) {
+            timers.map().erase(entry);
+        }
+    }
+    if (getState() != STOPPED) {
+        stop();
+    }
+    {
+        std::unique_lock<std::mutex> lock(deliveryMutex);
+        waitForDeliveriesElsewhere(lock);
+    }
+    if (deliveringTimer == this) {
+        // Destroyed from its own handleTimeout: the delivery must not touch
+        // the timer once handleTimeout returns.
+        deliveringTimer = nullptr;
+    }
+    os::osTimerDestroy(osTimerPtr);  // joins the timer thread: no expiry runs after this
+    osTimerPtr = nullptr;
+
+    if (startId.load(std::memory_order_relaxed) == 0) {
+        delete processTimeoutMacroPtr;  // never started, so never queued
+    } else {
+        // Deliveries of the macro may still wait in the queue: its deletion
+        // is queued behind them and done by the consumer.
+        auto* deletion = new Macro("Delete Process Timeout Macro Macro", true, true);
+        deletion->add(new queue::WriteCommand(queuePtr, deletion, 0));
+        deletion->add(new DeleteProcessTimeoutMacroCommand(id, processTimeoutMacroPtr));
+        deletion->execute();
+    }
+    processTimeoutMacroPtr = nullptr;
+    processTimeoutCommandPtr = nullptr;
+}
+
+bool Timer::enterDelivery(unsigned int deliveredStartId)
+{
+    std::lock_guard<std::mutex> lock(deliveryMutex);
+    if (deliveredStartId != startId.load(std::memory_order_relaxed)) {
+        return false;  // stopped since the start that produced this delivery
+    }
+    ++deliveriesInProgress;
+    deliveringTimer = this;
+    return true;
+}
+
+void Timer::leaveDelivery(Timer* timer)
+{
+    if (deliveringTimer != timer) {
+        return;  // the timer destroyed itself during the delivery
+    }
+    deliveringTimer = nullptr;
+    std::lock_guard<std::mutex> lock(timer->deliveryMutex);
+    --timer->deliveriesInProgress;
+    timer->deliveryFinished.notify_all();
+}
+
+void Timer::waitForDeliveriesElsewhere(std::unique_lock<std::mutex>& lock)
+{
+    const int own = deliveringTimer == this ? 1 : 0;
+    deliveryFinished.wait(lock, [this, own] { return deliveriesInProgress <= own; });
+}
+
+std::ostream& Timer::output(std::ostream& os) const
+{
+    os << "ID                  = " << id << std::endl;
+    os << "Queue               = '" << queuePtr->getName() << "'" << std::endl;
+    os << "OS Timer Pointer    = " << osTimerPtr << std::endl;
+    os << "State?              = " << getState() << std::endl;
+    os << "Process T/O Macro   = " << static_cast<const void*>(processTimeoutMacroPtr) << std::endl;
+    os << "Process T/O Command = " << static_cast<const void*>(processTimeoutCommandPtr) << std::endl;
+    os << "Start ID            = " << getStartId() << std::endl;
+    os << "Repeat Rate         = " << repeatRate.load(std::memory_order_relaxed) << "ms" << std::endl;
+    os << "Arg. Pointer        = " << getArgPtr() << std::endl;
+    return os;
+}
+
+std::ostream& operator<<(std::ostream& os, const Timer& timer)
+{
+    return timer.output(os);
+}
+
+}  // namespace halvix::timer
