@@ -1,0 +1,244 @@
+// order_service: a small service built on halvix, written as a tutorial.
+//
+// It shows, in order of appearance:
+//   1. trace options taken from the command line (-trace, -log, -debug=<domains>),
+//      with a trace domain of the service's own ("service");
+//   2. an application error strategy beside StandardOutStrategy;
+//   3. a dispatcher Queue forwarding to a pool of three worker Tasks (least
+//      utilized first), fed by a producer thread with macros of several
+//      commands, one of which fails and is continued past;
+//   4. a repeating Timer owned by a Task, reporting progress every 200 ms on
+//      that Task's own thread;
+//   5. a macro that hands itself from one Task to another with WriteCommand
+//      and resumes there;
+//   6. a deliberate bad request (a write to a full queue) whose report you see;
+//   7. the registries printed, every Task terminated cleanly, exit status 0.
+//
+// Try:  order_service                     (default: warnings only)
+//       order_service -trace -debug=service   (the service's own trace lines)
+#include <halvix/halvix.h>
+
+#include <atomic>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+using halvix::command::Command;
+using halvix::command::Macro;
+using halvix::error::Error;
+using halvix::queue::Queue;
+using halvix::queue::WriteCommand;
+using halvix::task::Task;
+
+namespace {
+
+constexpr int ORDERS = 12;
+constexpr int BAD_ORDER = 7;  // its validation fails; the macro carries on
+
+std::atomic<int> shipped{0};
+std::mutex printMutex;                 // commands print from several Task threads
+std::map<std::string, int> shippedBy;  // per worker; guarded by printMutex
+
+void say(const std::string& line)
+{
+    std::lock_guard<std::mutex> lock(printMutex);
+    std::cout << line << std::endl;
+}
+
+// --- 2. An application error strategy --------------------------------------
+// Every Error of the library is routed through the strategies of type "Error"
+// before it is thrown or only reported. This one keeps a count per severity;
+// the StandardOutStrategy constructed in main keeps the full text printed.
+class CountingErrorStrategy : public halvix::strategy::StrategyT<Error>
+{
+public:
+    CountingErrorStrategy() : StrategyT<Error>(Error::STRATEGY_TYPE, "Counting", false) {}
+    bool isInterested(const Error&) const override { return true; }
+    void processClientObject(Error& error) override
+    {
+        ++count;
+        say("[errors] seen " + error.getName() + " (" + Error::severityToString(error.getSeverity()) + ")");
+    }
+    std::atomic<int> count{0};
+};
+
+// --- 3. Commands: the units of work a macro runs in order ------------------
+// execute() returns 0 for success; anything else is a failure.
+class ValidateOrder : public Command
+{
+public:
+    explicit ValidateOrder(int order) : Command("ValidateOrder"), order(order) {}
+
+protected:
+    int myExecute() override
+    {
+        if (order == BAD_ORDER) {
+            say("order " + std::to_string(order) + ": validation failed on " + Task::getMyName() +
+                ", shipping anyway (continue on error)");
+            return 1;
+        }
+        return 0;
+    }
+
+private:
+    int order;
+};
+
+class ShipOrder : public Command
+{
+public:
+    explicit ShipOrder(int order) : Command("ShipOrder"), order(order) {}
+
+protected:
+    int myExecute() override
+    {
+        // Runs on whichever worker the dispatcher chose; trace in our domain.
+        DBG_TRACE("service", "order %d shipped by %s", order, Task::getMyName().c_str());
+        {
+            std::lock_guard<std::mutex> lock(printMutex);
+            ++shippedBy[Task::getMyName()];
+        }
+        ++shipped;
+        return 0;
+    }
+
+private:
+    int order;
+};
+
+// One order = one macro: validate, pack (a short sleep), ship. Continue on
+// error, auto delete: the worker's loop executes it and it deletes itself.
+Macro* orderMacro(int order)
+{
+    auto* macro = new Macro("order " + std::to_string(order), true, true);
+    macro->add(new ValidateOrder(order));
+    macro->add(new halvix::command::SleepCommand(100000));  // packing takes 100 ms
+    macro->add(new ShipOrder(order));
+    return macro;
+}
+
+// --- 4. A Task owning a repeating Timer -------------------------------------
+// handleTimeout runs on the monitor's own thread, serialised with its other
+// work, because the timer delivers into the monitor's event queue.
+class ProgressTimer : public halvix::timer::Timer
+{
+public:
+    // A null queue means: the event queue of the Task that constructs me.
+    ProgressTimer() : Timer(nullptr, nullptr) {}
+    ~ProgressTimer() override { cleanUp(); }  // stop deliveries before this part goes
+    void handleTimeout() override
+    {
+        say("progress (on " + Task::getMyName() + "): " + std::to_string(shipped.load()) + " of " +
+            std::to_string(ORDERS) + " orders shipped");
+    }
+};
+
+class MonitorTask : public Task
+{
+public:
+    MonitorTask() : Task("monitor", nullptr, 32) {}
+    ~MonitorTask() override { cleanUp(); }  // terminate our thread while we are whole
+
+protected:
+    void initialize() override  // on the monitor's thread
+    {
+        timer = std::make_unique<ProgressTimer>();
+        timer->startRelative(200, 200, nullptr);
+    }
+    void finalize(const int&) override { timer.reset(); }
+
+private:
+    std::unique_ptr<ProgressTimer> timer;
+};
+
+// --- 5. A macro that moves from one Task to another -------------------------
+class Announce : public Command
+{
+public:
+    explicit Announce(std::string what) : Command("Announce"), what(std::move(what)) {}
+
+protected:
+    int myExecute() override
+    {
+        say("handoff: " + what + " on " + Task::getMyName());
+        return 0;
+    }
+
+private:
+    std::string what;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // 1. Take -warn/-trace/-log/-debug=... off the command line.
+    _dbg_init(&argc, argv);
+    DBG_TRACE("service", "starting with %d orders", ORDERS);
+
+    CountingErrorStrategy counting;
+    halvix::error::StandardOutStrategy printing;
+
+    // 3. The pool: three workers behind one dispatcher queue.
+    Queue orders("orders", 8);
+    std::unique_ptr<Task> workers[3];
+    for (int i = 0; i < 3; ++i) {
+        workers[i] = std::make_unique<Task>("worker-" + std::to_string(i + 1), &orders, 8);
+        workers[i]->start(nullptr, nullptr, false);
+    }
+    MonitorTask monitor;
+    monitor.start(nullptr, nullptr, false);
+
+    std::thread producer([&orders] {
+        // One burst: each macro goes to the worker holding the fewest.
+        for (int order = 1; order <= ORDERS; ++order) {
+            orders.write(orderMacro(order), -1);  // would wait if every queue were full
+        }
+    });
+
+    // 5. Prepared on the monitor, finished on worker-1.
+    auto* handoff = new Macro("handoff", false, true);
+    handoff->add(new Announce("prepared"));
+    handoff->add(new WriteCommand(workers[0]->getEventQueuePtr(), handoff, 0));
+    handoff->add(new Announce("finished"));
+    monitor.getEventQueuePtr()->write(handoff, 0);
+
+    // 6. A bad request: a one-slot queue that nobody reads, written twice.
+    {
+        Queue audit("audit", 1);
+        Macro first("audit entry 1", false, false), second("audit entry 2", false, false);
+        audit.write(&first, 0);
+        if (!audit.write(&second, 0)) {
+            say("bad request refused as expected: the audit queue is full");
+        }
+    }
+
+    producer.join();
+    while (shipped.load() < ORDERS) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::string spread;
+    {
+        std::lock_guard<std::mutex> lock(printMutex);
+        for (const auto& [worker, count] : shippedBy) {
+            spread += " " + worker + "=" + std::to_string(count);
+        }
+    }
+    say("all " + std::to_string(ORDERS) + " orders shipped (" + spread.substr(1) + "); " +
+        std::to_string(counting.count.load()) + " error(s) reported");
+
+    // 7. The registries, then a clean shutdown: each terminate(true) queues
+    // the request behind the work already queued and waits for the thread.
+    Queue::outputQueues(std::cout);
+    Task::outputTasks(std::cout);
+    bool clean = monitor.terminate(true);
+    for (auto& worker : workers) {
+        worker->removeQueue(&orders);  // a queue leaves every forwarding list before it goes
+        clean = worker->terminate(true) && clean;
+    }
+    say(clean ? "service stopped cleanly" : "service did not stop cleanly");
+    return clean ? 0 : 1;
+}
