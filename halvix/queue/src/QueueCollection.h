@@ -3,28 +3,15 @@
 #define HALVIX_QUEUE_SRC_QUEUECOLLECTION_H
 
 #include "halvix/queue/Queue.h"
+#include "halvix/singleton/src/LockedRegistry.h"
 
 #include <map>
-#include <mutex>
 #include <string>
 
 namespace halvix::queue::collection {
 
-using Map = std::map<std::string, Queue*>;
-
 // The Queue Collection, locked for the caller's scope. The map owns no queue.
-// Queues are created and destroyed on any thread (a Task builds its event
-// queue wherever the Task is built), so the map carries a lock of its own.
-class Locked
-{
-public:
-    Locked();
-    Map& map() { return entries; }
-
-private:
-    std::lock_guard<std::mutex> lock;
-    Map& entries;
-};
+using Locked = singleton::LockedRegistry<std::map<std::string, Queue*>>;
 
 }  // namespace halvix::queue::collection
 

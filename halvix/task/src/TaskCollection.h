@@ -2,10 +2,10 @@
 #ifndef HALVIX_TASK_SRC_TASKCOLLECTION_H
 #define HALVIX_TASK_SRC_TASKCOLLECTION_H
 
+#include "halvix/singleton/src/LockedRegistry.h"
 #include "halvix/task/Task.h"
 
 #include <map>
-#include <mutex>
 #include <string>
 
 namespace halvix::task::collection {
@@ -13,19 +13,7 @@ namespace halvix::task::collection {
 using Map = std::map<std::string, Task*>;
 
 // The Task Collection, locked for the caller's scope. The map owns no Task.
-// Tasks look themselves up from their own threads (getTaskPtr("")) while
-// others are built or destroyed elsewhere, so the map carries a lock of its
-// own. Never report an error while holding it: a strategy may look Tasks up.
-class Locked
-{
-public:
-    Locked();
-    Map& map() { return entries; }
-
-private:
-    std::lock_guard<std::mutex> lock;
-    Map& entries;
-};
+using Locked = singleton::LockedRegistry<Map>;
 
 }  // namespace halvix::task::collection
 
