@@ -4,9 +4,11 @@
 #include "halvix/error/Report.h"
 #include "halvix/os/osQueue.h"
 #include "halvix/queue/src/QueueCollection.h"
+#include "halvix/utils/src/LabelledLine.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <sstream>
 
 namespace halvix::queue {
 
@@ -164,11 +166,13 @@ std::ostream& Queue::outputQueues(std::ostream& os)
 
 std::ostream& Queue::output(std::ostream& os) const
 {
-    os << "Name                = '" << name << "'" << std::endl;
-    os << "Max. macros         = " << maxMacros << std::endl;
-    os << "Queue handle        = " << queueHandle << std::endl;
-    os << "Queue selection alg.= 0x" << std::hex << reinterpret_cast<std::uintptr_t>(queueSelectionAlgorithm)
-       << std::dec << std::endl;
+    using utils::outputLabelledLine;
+    std::ostringstream algorithm;
+    algorithm << "0x" << std::hex << reinterpret_cast<std::uintptr_t>(queueSelectionAlgorithm);
+    outputLabelledLine(os, "Name", utils::quoted(name));
+    outputLabelledLine(os, "Max. macros", std::to_string(maxMacros));
+    outputLabelledLine(os, "Queue handle", queueHandle);
+    outputLabelledLine(os, "Queue selection alg.", algorithm.str()) << std::dec;
     os << "Queues to forward to:" << std::endl;
     for (const Queue* target : queuesToForwardTo) {
         os << "    " << target->getName() << std::endl;

@@ -7,6 +7,7 @@
 #include "halvix/task/TerminateTaskMacro.h"
 #include "halvix/task/src/TaskCollection.h"
 #include "halvix/task/src/ThreadTask.h"
+#include "halvix/utils/src/LabelledLine.h"
 
 #include <atomic>
 #include <cstdio>
@@ -27,13 +28,6 @@ namespace {
 // are started from any thread; relaxed, as only the uniqueness of each value
 // matters.
 std::atomic<long> taskCounter{0};
-
-// One dump line: the label padded to 20 characters, "= ", the value.
-template <typename Value>
-void outputLine(std::ostream& os, const std::string& label, const Value& value)
-{
-    os << label << std::string(label.size() < 20 ? 20 - label.size() : 0, ' ') << "= " << value << std::endl;
-}
 
 // Removes the entry of `name` if it is this Task's (a failed construction
 // never entered it; a clashing Task must not remove the first one's entry).
@@ -327,12 +321,13 @@ void Task::cleanUp()
 
 std::ostream& Task::output(std::ostream& os) const
 {
+    using utils::outputLabelledLine;
     // Numbers through to_string: decimal whatever the stream's format.
-    outputLine(os, "Name", "'" + name + "'");
-    outputLine(os, "Event Queue", "'" + eventQueue.getName() + "'");
-    outputLine(os, "State", std::to_string(static_cast<int>(state.load(std::memory_order_acquire))));
-    outputLine(os, "OS Task Pointer", osTaskPtr.load(std::memory_order_acquire));
-    outputLine(os, "Exit Status", std::to_string(exitStatus.load(std::memory_order_relaxed)));
+    outputLabelledLine(os, "Name", utils::quoted(name));
+    outputLabelledLine(os, "Event Queue", utils::quoted(eventQueue.getName()));
+    outputLabelledLine(os, "State", std::to_string(static_cast<int>(state.load(std::memory_order_acquire))));
+    outputLabelledLine(os, "OS Task Pointer", osTaskPtr.load(std::memory_order_acquire));
+    outputLabelledLine(os, "Exit Status", std::to_string(exitStatus.load(std::memory_order_relaxed)));
     return os;
 }
 

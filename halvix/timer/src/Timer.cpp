@@ -10,6 +10,7 @@
 #include "halvix/timer/DeleteProcessTimeoutMacroCommand.h"
 #include "halvix/timer/ProcessTimeoutCommand.h"
 #include "halvix/timer/src/TimerRegistry.h"
+#include "halvix/utils/src/LabelledLine.h"
 
 #include <algorithm>
 #include <cstring>
@@ -267,15 +268,17 @@ void Timer::waitForDeliveriesElsewhere(std::unique_lock<std::mutex>& lock)
 
 std::ostream& Timer::output(std::ostream& os) const
 {
-    os << "ID                  = " << id << std::endl;
-    os << "Queue               = '" << queuePtr->getName() << "'" << std::endl;
-    os << "OS Timer Pointer    = " << osTimerPtr << std::endl;
-    os << "State?              = " << getState() << std::endl;
-    os << "Process T/O Macro   = " << static_cast<const void*>(processTimeoutMacroPtr) << std::endl;
-    os << "Process T/O Command = " << static_cast<const void*>(processTimeoutCommandPtr) << std::endl;
-    os << "Start ID            = " << getStartId() << std::endl;
-    os << "Repeat Rate         = " << repeatRate.load(std::memory_order_relaxed) << "ms" << std::endl;
-    os << "Arg. Pointer        = " << getArgPtr() << std::endl;
+    using utils::outputLabelledLine;
+    // Numbers through to_string: decimal whatever the stream's format.
+    outputLabelledLine(os, "ID", std::to_string(id));
+    outputLabelledLine(os, "Queue", utils::quoted(queuePtr->getName()));
+    outputLabelledLine(os, "OS Timer Pointer", osTimerPtr);
+    outputLabelledLine(os, "State?", std::to_string(getState()));
+    outputLabelledLine(os, "Process T/O Macro", static_cast<const void*>(processTimeoutMacroPtr));
+    outputLabelledLine(os, "Process T/O Command", static_cast<const void*>(processTimeoutCommandPtr));
+    outputLabelledLine(os, "Start ID", std::to_string(getStartId()));
+    outputLabelledLine(os, "Repeat Rate", std::to_string(repeatRate.load(std::memory_order_relaxed)) + "ms");
+    outputLabelledLine(os, "Arg. Pointer", getArgPtr());
     return os;
 }
 
