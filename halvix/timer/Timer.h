@@ -52,6 +52,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -140,6 +141,9 @@ private:
     // Deliveries: the consumer enters a current delivery before it calls
     // handleTimeout and leaves it after; stop and cleanUp wait for deliveries
     // running on other threads.
+    // getNextId's work, for a caller that holds the registry's lock.
+    static unsigned int nextFreeId(const std::map<unsigned int, Timer*>& timers);
+
     bool enterDelivery(unsigned int deliveredStartId);
     static void leaveDelivery(Timer* timer);
     void waitForDeliveriesElsewhere(std::unique_lock<std::mutex>& lock);

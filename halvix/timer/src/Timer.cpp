@@ -71,7 +71,7 @@ Timer::Timer(queue::Queue* queuePtr, const os::osTaskOptions_t* options)
         // The id is reserved at once, so a timer built on another thread
         // meanwhile cannot take it; a delivery finds no live timer under it yet.
         registry::Locked timers;
-        id = getNextId();
+        id = nextFreeId(timers.map());
         timers.map()[id] = nullptr;
     }
     if (this->queuePtr == nullptr) {
@@ -102,9 +102,12 @@ Timer::~Timer()
 
 unsigned int Timer::getNextId()
 {
-    // Called with the registry locked by the constructor (the lock is not
-    // recursive, so the map is reached directly here).
-    const registry::Map& timers = *singleton::SingletonT<registry::Map>::getInstancePtr();
+    registry::Locked timers;
+    return nextFreeId(timers.map());
+}
+
+unsigned int Timer::nextFreeId(const std::map<unsigned int, Timer*>& timers)
+{
     ++m_lastId;
     while (timers.count(m_lastId) != 0) {
         ++m_lastId;
