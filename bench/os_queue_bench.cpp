@@ -1,83 +1,26 @@
 // The OS layer's message queue against a hand-written bounded ring on
 // std::mutex and std::condition_variable: SPSC throughput through 1024 slots,
 // and the round trip of a message bounced between two threads.
-#include "halvix/os/osQueue.h"
+#include "common/Message.h"
+#include "common/OsQueue.h"
+#include "common/StdRing.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace {
 
+using bench::messageOf;
+using bench::OsQueue;
+using bench::StdRing;  // the baseline: what one would write by hand
+using bench::valueOf;
+
 constexpr int SLOTS = 1024;
-
-class HalvixQueue
-{
-public:
-    explicit HalvixQueue(int slots) : m_queue(halvix::os::osQueueCreate(slots)) {}
-    ~HalvixQueue() { halvix::os::osQueueDestroy(m_queue); }
-    HalvixQueue(const HalvixQueue&) = delete;
-    HalvixQueue& operator=(const HalvixQueue&) = delete;
-
-    void push(void* message) { halvix::os::osQueueWrite(m_queue, message, -1); }
-    void* pop()
-    {
-        void* message = nullptr;
-        halvix::os::osQueueRead(m_queue, &message, -1);
-        return message;
-    }
-
-private:
-    void* m_queue;
-};
-
-// The baseline: what one would write by hand with the standard library.
-class StdRing
-{
-public:
-    explicit StdRing(int slots) : m_slots(static_cast<size_t>(slots)) {}
-
-    void push(void* message)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_notFull.wait(lock, [this] { return m_count < m_slots.size(); });
-        m_slots[(m_head + m_count) % m_slots.size()] = message;
-        ++m_count;
-        lock.unlock();
-        m_notEmpty.notify_one();
-    }
-
-    void* pop()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_notEmpty.wait(lock, [this] { return m_count > 0; });
-        void* message = m_slots[m_head];
-        m_head = (m_head + 1) % m_slots.size();
-        --m_count;
-        lock.unlock();
-        m_notFull.notify_one();
-        return message;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_notFull;
-    std::condition_variable m_notEmpty;
-    std::vector<void*> m_slots;  // guarded by m_mutex
-    size_t m_head = 0;           // guarded by m_mutex
-    size_t m_count = 0;          // guarded by m_mutex
-};
-
-void* messageOf(uintptr_t value)
-{
-    return reinterpret_cast<void*>(value);
-}
 
 // One iteration moves ITEMS messages from a producer thread to the benchmark
 // thread.
@@ -94,7 +37,7 @@ void spscThroughput(benchmark::State& state)
             }
         });
         for (uintptr_t i = 1; i <= ITEMS; ++i) {
-            sum += reinterpret_cast<uintptr_t>(queue.pop());
+            sum += valueOf(queue.pop());
         }
         producer.join();
     }
@@ -150,7 +93,7 @@ void BM_SpscThroughput_StdRing(benchmark::State& state)
 }
 void BM_SpscThroughput_Halvix(benchmark::State& state)
 {
-    spscThroughput<HalvixQueue>(state);
+    spscThroughput<OsQueue>(state);
 }
 void BM_PingPong_StdRing(benchmark::State& state)
 {
@@ -158,7 +101,7 @@ void BM_PingPong_StdRing(benchmark::State& state)
 }
 void BM_PingPong_Halvix(benchmark::State& state)
 {
-    pingPongRoundTrip<HalvixQueue>(state);
+    pingPongRoundTrip<OsQueue>(state);
 }
 
 BENCHMARK(BM_SpscThroughput_StdRing)->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -7,6 +7,7 @@
 //   queue, so allocation is not measured (see CyclingMacro).
 //   Round trip: the writer posts one macro and waits for its answer, which the
 //   macro writes into a reply queue read by the writer.
+#include "common/CyclingMacro.h"
 #include "halvix/command/Macro.h"
 #include "halvix/command/NoOpCommand.h"
 #include "halvix/queue/Queue.h"
@@ -27,6 +28,7 @@
 
 namespace {
 
+using bench::CyclingMacro;
 using halvix::command::Command;
 using halvix::command::Macro;
 using halvix::command::NoOpCommand;
@@ -39,22 +41,6 @@ constexpr int BATCH = 4096;
 // More macros than slots + 1: when the writer posts a macro again, the Task
 // has already read a later one, so it has finished with this one.
 constexpr int POOL = SLOTS + 2;
-
-// Rewinds itself after each run on the Task's thread, so it can be posted
-// again without the writer touching it (the writer only passes the pointer).
-class CyclingMacro : public Macro
-{
-public:
-    explicit CyclingMacro(const std::string& name) : Macro(name, false, false) {}
-
-protected:
-    int myExecute() override
-    {
-        const int result = Macro::myExecute();
-        reset();
-        return result;
-    }
-};
 
 // Counts the batches the Task has finished.
 class FenceCommand : public Command

@@ -7,6 +7,9 @@
 //   idle timers.
 //
 // Run: halvix_bench_timer [samples]   (default 200 samples per lateness series)
+#include "common/FiringTimer.h"
+#include "common/ProcStatus.h"
+
 #include <halvix/queue/Queue.h>
 #include <halvix/task/Task.h>
 #include <halvix/timer/Timer.h>
@@ -16,7 +19,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -25,6 +27,7 @@
 
 namespace {
 
+using bench::statusField;
 using Clock = std::chrono::steady_clock;
 using Micros = std::chrono::duration<double, std::micro>;
 constexpr auto REQUESTED = std::chrono::milliseconds(10);
@@ -40,25 +43,16 @@ Summary summarise(std::vector<double> samples)
     return {samples[samples.size() / 2], samples[samples.size() * 99 / 100], samples.front()};
 }
 
-class LatenessTimer : public halvix::timer::Timer
-{
-public:
-    explicit LatenessTimer(halvix::queue::Queue* queue) : Timer(queue, nullptr) {}
-    ~LatenessTimer() override { cleanUp(); }
-    void handleTimeout() override { fired->set_value(Clock::now()); }
-    std::promise<Clock::time_point>* fired = nullptr;
-};
-
 std::vector<double> halvixLateness(int samples)
 {
     halvix::task::Task consumer("lateness-consumer", nullptr, 16);
     consumer.start(nullptr, nullptr, false);
     std::vector<double> lateness;
     {
-        LatenessTimer timer(consumer.getEventQueuePtr());
+        bench::FiringTimer timer(consumer.getEventQueuePtr());
         for (int i = 0; i < samples; ++i) {
             std::promise<Clock::time_point> fired;
-            timer.fired = &fired;
+            timer.fire = [&fired] { fired.set_value(Clock::now()); };
             const auto start = Clock::now();
             timer.startRelative(static_cast<unsigned>(REQUESTED.count()), 0, nullptr);
             const auto at = fired.get_future().get();
@@ -89,19 +83,8 @@ std::vector<double> waitUntilLateness(int samples)
     return lateness;
 }
 
-// A field of /proc/self/status in KiB (or a count for Threads).
-long statusField(const std::string& name)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(name + ":", 0) == 0) {
-            return std::strtol(line.c_str() + name.size() + 1, nullptr, 10);
-        }
-    }
-    return -1;
-}
-
+// Not a FiringTimer: an idle timer needs no function, and its size is part of
+// what is measured.
 class IdleTimer : public halvix::timer::Timer
 {
 public:

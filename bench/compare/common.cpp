@@ -3,6 +3,8 @@
 #include "compare.h"
 #include "workloads.h"
 
+#include "common/ProcStatus.h"
+
 #include <pthread.h>
 #include <sched.h>
 #include <sys/wait.h>
@@ -11,10 +13,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <thread>
 
 namespace compare {
+
+using bench::statusField;
 
 const char* const HALVIX = "halvix";
 
@@ -133,18 +136,6 @@ void unpin()
 int cpuCount()
 {
     return static_cast<int>(std::thread::hardware_concurrency());
-}
-
-long statusField(const std::string& name)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(name + ":", 0) == 0) {
-            return std::strtol(line.c_str() + name.size() + 1, nullptr, 10);
-        }
-    }
-    return -1;
 }
 
 Measurement inChild(const std::function<Measurement()>& measure)

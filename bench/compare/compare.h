@@ -127,9 +127,6 @@ bool pinToCpu(int cpu);
 void unpin();
 int cpuCount();
 
-// A field of /proc/self/status ("VmRSS" in KiB, "Threads" a count).
-long statusField(const std::string& name);
-
 // Runs `measure` in a forked child, so that the memory it takes is counted
 // on a fresh heap and never freed into the parent's; only doubles come back.
 // Call it while the process has no other thread.

@@ -150,11 +150,9 @@ Measurement idleTimers()
 void registerAce(Registry& registry)
 {
     ACE::init();
-    const std::string name = "ACE";
-    registerQueueWorkloads<AceQueue>(registry, name);
-    registry.add(Workload::Dispatch, name, [] { return taskRoundTrip(); });
-    registry.add(Workload::TimerLateness, name, [] { return timerLateness(); });
-    registry.add(Workload::IdleTimerCost, name, [] { return idleTimers(); });
+    registerQueueWorkloads<AceQueue>(registry, "ACE");
+    registry.add(Workload::Dispatch, "ACE", taskRoundTrip);
+    registerTimerWorkloads(registry, "ACE", timerLateness, idleTimers);
     registry.note("ACE: ACE_Message_Queue with a high-water mark of 1024 one-byte blocks, one "
                   "ACE_Message_Block allocated per message; dispatch is an ACE_Task; timers are "
                   "ACE_Reactor::schedule_timer on a reactor thread (its timer queue reads the wall clock).");

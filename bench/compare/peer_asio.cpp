@@ -2,7 +2,7 @@
 // dispatch, and steady_timer's waited on by that thread. Asio has no bounded
 // queue of its own, so it takes no part in the raw-queue rows.
 #include "peers.h"
-#include "workloads.h"
+#include "register.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -91,10 +91,8 @@ Measurement idleTimers()
 
 void registerAsio(Registry& registry)
 {
-    const std::string name = "Boost.Asio";
-    registry.add(Workload::Dispatch, name, [] { return postRoundTrip(); });
-    registry.add(Workload::TimerLateness, name, [] { return timerLateness(); });
-    registry.add(Workload::IdleTimerCost, name, [] { return idleTimers(); });
+    registry.add(Workload::Dispatch, "Boost.Asio", postRoundTrip);
+    registerTimerWorkloads(registry, "Boost.Asio", timerLateness, idleTimers);
     registry.note("Boost.Asio: dispatch is post() to a worker io_context and post() back to the caller's "
                   "io_context (run_one); timers are steady_timer on one io_context thread.");
 }

@@ -36,9 +36,7 @@ private:
 
 void registerMoodycamel(Registry& registry)
 {
-    const std::string name = "moodycamel";
-    registerQueueWorkloads<MoodycamelQueue>(registry, name);
-    registry.add(Workload::Dispatch, name, [] { return dispatchThroughQueue<MoodycamelQueue>(); });
+    registerQueueAndWorker<MoodycamelQueue>(registry, "moodycamel");
     registry.note("moodycamel: BlockingConcurrentQueue preallocated for 1024 (its bound is approximate: "
                   "blocks of 32 per producer), try_enqueue + yield when full; dispatch is a worker thread "
                   "over it; no timers.");

@@ -77,11 +77,8 @@ Measurement idleTimers()
 
 void registerPoco(Registry& registry)
 {
-    const std::string name = "POCO";
-    registerQueueWorkloads<PocoQueue>(registry, name);
-    registry.add(Workload::Dispatch, name, [] { return dispatchThroughQueue<PocoQueue>(); });
-    registry.add(Workload::TimerLateness, name, [] { return timerLateness(); });
-    registry.add(Workload::IdleTimerCost, name, [] { return idleTimers(); });
+    registerQueueAndWorker<PocoQueue>(registry, "POCO");
+    registerTimerWorkloads(registry, "POCO", timerLateness, idleTimers);
     registry.note("POCO: NotificationQueue is unbounded (no back-pressure) and allocates a Notification per "
                   "message; dispatch is a worker thread over it; timers are Util::Timer (one thread).");
 }

@@ -27,9 +27,7 @@ private:
 
 void registerTbb(Registry& registry)
 {
-    const std::string name = "TBB";
-    registerQueueWorkloads<TbbQueue>(registry, name);
-    registry.add(Workload::Dispatch, name, [] { return dispatchThroughQueue<TbbQueue>(); });
+    registerQueueAndWorker<TbbQueue>(registry, "TBB");
     registry.note(
         "TBB: concurrent_bounded_queue with set_capacity(1024); dispatch is a worker thread over it; "
         "no timers.");

@@ -22,6 +22,16 @@ void registerAce(Registry& registry);
 template <typename Queue>
 void registerQueueWorkloads(Registry& registry, const std::string& implementation);
 
+// The raw-queue workloads of one queue adapter and, for a peer with a queue
+// but no executor of its own, dispatch through a worker thread over that queue.
+template <typename Queue>
+void registerQueueAndWorker(Registry& registry, const std::string& implementation);
+
+// The timer workloads of an implementation: lateness, and the idle-timer cost
+// when it has a timer facility to measure (null: no row).
+inline void registerTimerWorkloads(Registry& registry, const std::string& implementation,
+                                   Measurement (*lateness)(), Measurement (*idleTimers)() = nullptr);
+
 }  // namespace compare
 
 #endif  // HALVIX_BENCH_COMPARE_PEERS_H

@@ -1,5 +1,5 @@
-// bench/compare/register.h - the definition of registerQueueWorkloads, for
-// the peer files that instantiate it with their queue adapter.
+// bench/compare/register.h - the definitions of the registration helpers of
+// peers.h, for the peer files that instantiate them with their queue adapter.
 #ifndef HALVIX_BENCH_COMPARE_REGISTER_H
 #define HALVIX_BENCH_COMPARE_REGISTER_H
 
@@ -17,6 +17,22 @@ void registerQueueWorkloads(Registry& registry, const std::string& implementatio
         registry.add(Workload::PingPongPinned, implementation, [] { return pingPong<Queue>(true); });
     }
     registry.add(Workload::Mpmc, implementation, [] { return mpmc<Queue>(); });
+}
+
+template <typename Queue>
+void registerQueueAndWorker(Registry& registry, const std::string& implementation)
+{
+    registerQueueWorkloads<Queue>(registry, implementation);
+    registry.add(Workload::Dispatch, implementation, [] { return dispatchThroughQueue<Queue>(); });
+}
+
+inline void registerTimerWorkloads(Registry& registry, const std::string& implementation,
+                                   Measurement (*lateness)(), Measurement (*idleTimers)())
+{
+    registry.add(Workload::TimerLateness, implementation, lateness);
+    if (idleTimers != nullptr) {
+        registry.add(Workload::IdleTimerCost, implementation, idleTimers);
+    }
 }
 
 }  // namespace compare

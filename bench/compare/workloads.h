@@ -8,6 +8,8 @@
 
 #include "compare.h"
 
+#include "common/Message.h"
+
 #include <atomic>
 #include <functional>
 #include <future>
@@ -17,15 +19,8 @@
 
 namespace compare {
 
-inline void* messageOf(uintptr_t value)
-{
-    return reinterpret_cast<void*>(value);
-}
-
-inline uintptr_t valueOf(void* message)
-{
-    return reinterpret_cast<uintptr_t>(message);
-}
+using bench::messageOf;
+using bench::valueOf;
 
 // Times `roundTrip` ROUND_TRIPS times (after a short warm-up); microseconds.
 std::vector<double> sampleRoundTrips(const std::function<void()>& roundTrip);
