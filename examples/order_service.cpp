@@ -208,8 +208,10 @@ int main(int argc, char** argv)
 
     // 6. A bad request: a one-slot queue that nobody reads, written twice.
     {
-        Queue audit("audit", 1);
+        // The macros outlive the queue: a queue being destroyed looks at the
+        // macros still stored in it (it deletes the auto-delete ones).
         Macro first("audit entry 1", false, false), second("audit entry 2", false, false);
+        Queue audit("audit", 1);
         audit.write(&first, 0);
         if (!audit.write(&second, 0)) {
             say("bad request refused as expected: the audit queue is full");
