@@ -1,13 +1,26 @@
-// Bounded FIFO message queues of pointers: a ring guarded by a mutex, with one
-// semaphore counting stored messages and one counting free slots. Threads
-// block only inside the semaphores, never while holding the ring's mutex.
+// Bounded FIFO message queues of pointers: a ring, with one semaphore counting
+// stored messages and one counting free slots. Threads block only inside the
+// semaphores, never while holding a lock of the ring.
+//
+// Writers and readers lock the ring separately. A writer fills the slot at
+// the write position and advances it under the write lock, then gives a unit
+// of `itemsAvailable`; a reader does the same on its side with the read lock
+// and `slotsFree`. Whichever write's unit a reader takes, every write that
+// claimed an earlier slot has finished filling it (the write lock orders
+// them), so the slot at the read position is filled; the same holds the other
+// way round for free slots. Messages therefore come out in the order in which
+// writers stored them, and a writer and a reader never wait for each other's
+// lock: in the common one-writer, one-reader case neither lock ever moves
+// between CPUs.
 #include "halvix/os/osQueue.h"
 
 #include "halvix/os/osMutex.h"
 #include "halvix/os/src/osCheck.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 
 namespace halvix::os {
 namespace {
@@ -20,14 +33,23 @@ constexpr int32_t DEFAULT_CAPACITY = 32;
 // `capacity - count`.
 struct osPosixQueue_t
 {
-    osMutex_t mutex;               // guards count, writeIndex, readIndex and the slots' contents
+    osMutex_t mutex;               // the writers' lock: guards writeIndex, written and filling a slot
     osSemaphore_t itemsAvailable;  // a unit per stored message
     osSemaphore_t slotsFree;       // a unit per free slot
     int32_t capacity;              // number of slots
-    int32_t count;                 // messages stored now
     int32_t writeIndex;            // slot the next write fills
-    int32_t readIndex;             // slot the next read empties
     void** slots;                  // `capacity` message pointers; allocated once
+    // Messages stored and taken so far; their difference is the count of
+    // stored messages. Each is changed by one side only, under its lock, and
+    // read by osQueueSize. Released after the change, so that a size reader
+    // who sees a read also sees the write it consumed (the semaphores order
+    // that write before the read).
+    std::atomic<uint64_t> written;
+    // The readers' side, on a cache line of its own so that a writer and a
+    // reader on two CPUs do not pull one line back and forth.
+    alignas(64) osMutex_t readMutex;  // the readers' lock: guards readIndex, taken and emptying a slot
+    int32_t readIndex;                // slot the next read empties
+    std::atomic<uint64_t> taken;
 };
 
 osPosixQueue_t* recordOf(void* queue)
@@ -42,7 +64,8 @@ void* osQueueCreate(int maxMessages)
     // clang-format off
     HALVIX_ASSERT(maxMessages > 0 || maxMessages==-1);
     // clang-format on
-    osPosixQueue_t* pQueue = static_cast<osPosixQueue_t*>(malloc(sizeof(osPosixQueue_t)));
+    void* memory = aligned_alloc(alignof(osPosixQueue_t), sizeof(osPosixQueue_t));
+    osPosixQueue_t* pQueue = memory == nullptr ? nullptr : new (memory) osPosixQueue_t;
     HALVIX_ASSERT(pQueue != __null);
     DBG_LOG("dbg", "Creating queue %p", static_cast<void*>(pQueue));
     pQueue->capacity = maxMessages == -1 ? DEFAULT_CAPACITY : maxMessages;
@@ -51,10 +74,12 @@ void* osQueueCreate(int maxMessages)
     // record that cannot be allocated.
     pQueue->slots = static_cast<void**>(calloc(static_cast<size_t>(pQueue->capacity), sizeof(void*)));
     HALVIX_ASSERT(pQueue->slots != __null);
-    pQueue->count = 0;
     pQueue->writeIndex = 0;
     pQueue->readIndex = 0;
+    pQueue->written.store(0, std::memory_order_relaxed);
+    pQueue->taken.store(0, std::memory_order_relaxed);
     pQueue->mutex = osMutexCreate();
+    pQueue->readMutex = osMutexCreate();
     pQueue->itemsAvailable = osSemaphoreCreate(0);
     pQueue->slotsFree = osSemaphoreCreate(pQueue->capacity);
     return pQueue;
@@ -65,9 +90,11 @@ void osQueueDestroy(void* queue)
     DBG_LOG("dbg", "Destroying queue %p", queue);
     osPosixQueue_t* pQueue = recordOf(queue);
     osMutexDestroy(pQueue->mutex);
+    osMutexDestroy(pQueue->readMutex);
     osSemaphoreDestroy(pQueue->itemsAvailable);
     osSemaphoreDestroy(pQueue->slotsFree);
     free(pQueue->slots);
+    pQueue->~osPosixQueue_t();
     free(pQueue);
 }
 
@@ -81,8 +108,8 @@ bool osQueueWrite(void* queue, void* message, long timeoutMs)
     }
     osMutexLock(pQueue->mutex, false);
     pQueue->slots[pQueue->writeIndex] = message;
-    ++pQueue->count;
     pQueue->writeIndex = (pQueue->writeIndex + 1) % pQueue->capacity;
+    pQueue->written.store(pQueue->written.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     osMutexUnlock(pQueue->mutex);
     osSemaphoreGive(pQueue->itemsAvailable);
     DBG_LOG("dbg", "Data was written to queue %p", queue);
@@ -98,11 +125,11 @@ bool osQueueRead(void* queue, void** message, long timeoutMs)
         DBG_TRACE("dbg", "Data read from queue %p timed-out", queue);
         return false;
     }
-    osMutexLock(pQueue->mutex, false);
+    osMutexLock(pQueue->readMutex, false);
     *message = pQueue->slots[pQueue->readIndex];
-    --pQueue->count;
     pQueue->readIndex = (pQueue->readIndex + 1) % pQueue->capacity;
-    osMutexUnlock(pQueue->mutex);
+    pQueue->taken.store(pQueue->taken.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    osMutexUnlock(pQueue->readMutex);
     osSemaphoreGive(pQueue->slotsFree);
     DBG_LOG("dbg", "Data was read from queue %p", queue);
     return true;
@@ -111,10 +138,18 @@ bool osQueueRead(void* queue, void** message, long timeoutMs)
 int osQueueSize(void* queue)
 {
     osPosixQueue_t* pQueue = recordOf(queue);
-    osMutexLock(pQueue->mutex, false);
-    const int count = pQueue->count;
-    osMutexUnlock(pQueue->mutex);
-    return count;
+    // A snapshot without either lock. Reads are counted before their slot is
+    // given back and writes only after a slot was taken, so at any moment
+    // taken <= written <= taken + capacity; a `written` read while `taken`
+    // stood still is within those bounds. Acquire loads: a count seen here
+    // brings the other side's counts that preceded it.
+    for (;;) {
+        const uint64_t before = pQueue->taken.load(std::memory_order_acquire);
+        const uint64_t written = pQueue->written.load(std::memory_order_acquire);
+        if (pQueue->taken.load(std::memory_order_acquire) == before) {
+            return static_cast<int>(written - before);
+        }
+    }
 }
 
 }  // namespace halvix::os
