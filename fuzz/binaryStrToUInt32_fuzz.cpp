@@ -4,11 +4,11 @@
 // unsigned long, and the low 32 bits of that.
 #include <halvix/utils/Utils.h>
 
+#include "FuzzSupport.h"
+
 #include <climits>
-#include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -16,26 +16,16 @@ namespace {
 unsigned int referenceValue(const std::string& text)
 {
     const char* p = text.c_str();  // the text ends at its first NUL
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) {
-        ++p;
-    }
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
+    p += std::strspn(p, " \t\n\v\f\r");
+    const bool negative = *p == '-';
+    p += *p == '+' || *p == '-';
     unsigned long value = 0;
     bool overflow = false;
     for (; *p == '0' || *p == '1'; ++p) {
-        if (value > (ULONG_MAX >> 1)) {
-            overflow = true;
-        }
+        overflow = overflow || value > (ULONG_MAX >> 1);
         value = (value << 1) | static_cast<unsigned long>(*p - '0');
     }
-    if (overflow) {
-        return 0xFFFFFFFFu;
-    }
-    return static_cast<unsigned int>(negative ? 0UL - value : value);
+    return overflow ? 0xFFFFFFFFu : static_cast<unsigned int>(negative ? 0UL - value : value);
 }
 
 }  // namespace
@@ -46,8 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const unsigned int expected = referenceValue(text);
     const unsigned int actual = std::binaryStrToUInt32(text);
     if (actual != expected) {
-        std::fprintf(stderr, "binaryStrToUInt32 gave 0x%x, expected 0x%x\n", actual, expected);
-        std::abort();
+        char values[64];
+        std::snprintf(values, sizeof values, "gave 0x%x, expected 0x%x", actual, expected);
+        halvix::fuzz::fail("binaryStrToUInt32", values);
     }
     return 0;
 }

@@ -2,24 +2,22 @@
 // written from its contract (16 bytes a line, offsets in lower-case hex of at
 // least four digits, three characters per byte, the hex column padded to 48,
 // printable bytes shown, others as '.'). When the input also asks for odd
-// format settings on the stream beforehand, the text is not compared; then
-// the dump must still end with the documented settings (decimal, left
-// adjustment, blank fill) and leave the other flags as they were.
+// format settings on the stream beforehand, the text is only counted in
+// lines; the dump must still end with decimal, left adjustment and blank
+// fill, and leave the other flags as they were.
 //
 // Input: byte 0 chooses the length (all bytes, fewer, zero or negative, a
-// null block, or at most 39 bytes), byte 1 its parameter, byte 2 the stream's
-// format settings beforehand; the rest is the data.
-//
-// Dumps past offset 0xffff, where the offsets outgrow four digits, take
-// 64 KiB each: too slow to fuzz, so one is compared once at start-up.
+// null block, or at most 39 bytes), byte 1 its parameter, byte 2 the
+// stream's settings beforehand; the rest is the data. Dumps past offset
+// 0xffff take 64 KiB each: too slow to fuzz, so one is compared at start-up.
 #include <halvix/utils/Utils.h>
+
+#include "FuzzSupport.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <ios>
 #include <sstream>
 #include <string>
@@ -50,10 +48,9 @@ std::string referenceDump(const unsigned char* bytes, int length)
     return out;
 }
 
-[[noreturn]] void fail(const char* what, int length)
+void fail(const char* what, int length)
 {
-    std::fprintf(stderr, "outputData: %s (length %d)\n", what, length);
-    std::abort();
+    halvix::fuzz::fail("outputData", what, "length " + std::to_string(length));
 }
 
 }  // namespace
@@ -82,43 +79,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t settings = data[2];
     std::vector<unsigned char> block(data + 3, data + size);
     int length = static_cast<int>(block.size());
-    bool nullBlock = false;
-    switch (mode) {
-    case 0:
-        break;
-    case 1:  // fewer bytes than there are
+    const bool nullBlock = mode == 3;
+    if (mode == 1) {  // fewer bytes than there are
         length -= parameter % (length + 1);
-        break;
-    case 2:  // nothing to dump
+    } else if (mode == 2) {  // nothing to dump
         length = -static_cast<int>(parameter);
-        break;
-    case 3:
-        nullBlock = true;
+    } else if (nullBlock) {
         length = parameter;
-        break;
-    default:  // short blocks exercise the padding of the last line
+    } else if (mode == 4) {  // short blocks exercise the padding of the last line
         length = std::min(length, static_cast<int>(parameter % 40));
-        break;
     }
 
     std::ostringstream os;
     // Odd settings a caller's stream may have: the dump must cope with them.
     const bool odd = (settings & 0x80) != 0;
     if (odd) {
-        if (settings & 1)
-            os << std::hex;
-        if (settings & 2)
-            os << std::uppercase;
-        if (settings & 4)
-            os << std::showbase;
-        if (settings & 8)
-            os << std::internal;
-        if (settings & 16)
-            os.fill('*');
-        if (settings & 32)
-            os.width(settings & 0x1f);
-        if (settings & 64)
-            os << std::showpos;
+        using F = std::ios_base;
+        const auto flag = [settings](int bit, F::fmtflags value) {
+            return settings & bit ? value : F::fmtflags();
+        };
+        os.setf(settings & 1 ? F::hex : F::dec, F::basefield);
+        os.setf(flag(2, F::uppercase) | flag(4, F::showbase) | flag(8, F::internal) | flag(64, F::showpos));
+        os.fill(settings & 16 ? '*' : ' ');
+        os.width(settings & 32 ? settings & 0x1f : 0);
     }
     const std::ios_base::fmtflags flagsBefore = os.flags();
     const char fillBefore = os.fill();
@@ -158,11 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         return 0;
     }
-    size_t lines = 0;
-    for (char c : text) {
-        lines += c == '\n';
-    }
-    if (lines != static_cast<size_t>((length + 15) / 16) || text.back() != '\n') {
+    if (std::count(text.begin(), text.end(), '\n') != (length + 15) / 16 || text.back() != '\n') {
         fail("wrong number of lines", length);
     }
     return 0;

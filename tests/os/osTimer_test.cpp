@@ -1,16 +1,11 @@
 #include "halvix/os/osTimer.h"
 
-#include "assertionPattern.h"
 #include "halvix/os/src/timerRecord.h"
-
-#include <gtest/gtest.h>
+#include "osTestSupport.h"
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
-#include <functional>
 #include <future>
 #include <mutex>
 #include <set>
@@ -19,59 +14,39 @@
 #include <vector>
 
 using namespace halvix::os;
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
 
 namespace {
 
-// Late firings are tolerated generously (the machine is shared); early ones never.
-constexpr milliseconds kLateness(2000);
-
-// Collects the firings of one timer; reached from the callback through the
-// timer's data.
-class Recorder
+// Collects the firings of one timer, reached from the callback through the timer's data.
+struct Recorder
 {
-public:
-    // Runs on the timer thread after the firing is recorded, outside the lock.
-    std::function<void(osTimer_t)> then;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Clock::time_point> firings;  // guarded by mutex
+    std::function<void(osTimer_t)> then;     // runs after each firing is recorded, outside the lock
 
-    void fire(osTimer_t timer)
+    // The firings once there are `count` of them, or after 10 s.
+    std::vector<Clock::time_point> waitFor(size_t count)
     {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_firings.push_back(Clock::now());
-        }
-        m_changed.notify_all();
-        if (then) {
-            then(timer);
-        }
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return firings.size() >= count; });
+        return firings;
     }
-
-    bool waitFor(size_t count)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_firings.size() >= count; });
-    }
-
-    std::vector<Clock::time_point> firings()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_firings;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<Clock::time_point> m_firings;
 };
 
 // Finds its recorder through the handle it is given, so a wrong handle fails.
 void record(void* timer)
 {
     Recorder* recorder = static_cast<Recorder*>(osTimerGetData(timer));
-    // Stops the process if the timer were still armed during the callback.
-    osTimerSetData(timer, recorder);
-    recorder->fire(timer);
+    osTimerSetData(timer, recorder);  // stops the process if the timer were still armed here
+    {
+        std::lock_guard<std::mutex> lock(recorder->mutex);
+        recorder->firings.push_back(Clock::now());
+    }
+    recorder->changed.notify_all();
+    if (recorder->then) {
+        recorder->then(timer);
+    }
 }
 
 osTimer_t createRecordedTimer(Recorder& recorder)
@@ -81,105 +56,73 @@ osTimer_t createRecordedTimer(Recorder& recorder)
     return timer;
 }
 
-milliseconds since(Clock::time_point start, Clock::time_point end)
-{
-    return std::chrono::duration_cast<milliseconds>(end - start);
-}
-
-TEST(osTimer, FiresOnceWhenTheDelayHasPassed)
+TEST(osTimer, FiresOncePerStartNeverEarlyAndStopOrDestroyDisarms)
 {
     Recorder recorder;
     osTimer_t timer = createRecordedTimer(recorder);
-
-    const Clock::time_point started = Clock::now();
-    osTimerStart(timer, 100);
-    ASSERT_TRUE(recorder.waitFor(1));
-    const milliseconds elapsed = since(started, recorder.firings()[0]);
-    EXPECT_GE(elapsed, milliseconds(100));
-    EXPECT_LT(elapsed, milliseconds(100) + kLateness);
-
-    const Clock::time_point restarted = Clock::now();
-    osTimerStart(timer, 0);
-    ASSERT_TRUE(recorder.waitFor(2));
-    EXPECT_LT(since(restarted, recorder.firings()[1]), kLateness);
-
-    std::this_thread::sleep_for(milliseconds(150));
-    EXPECT_EQ(2u, recorder.firings().size());  // once per start
-    osTimerDestroy(timer);
-}
-
-TEST(osTimer, StopDisarmsAndAnArmedTimerKeepsItsDelay)
-{
-    Recorder recorder;
-    osTimer_t timer = createRecordedTimer(recorder);
-
-    osTimerStart(timer, 100);
+    osTimerStart(timer, 1000);  // long enough that the stop comes first even on a loaded machine
     std::this_thread::sleep_for(milliseconds(50));
     osTimerStop(timer);
     std::this_thread::sleep_for(milliseconds(150));
-    EXPECT_TRUE(recorder.firings().empty());
+    EXPECT_TRUE(recorder.waitFor(0).empty());
 
     Clock::time_point started = Clock::now();
     osTimerStart(timer, 100);
-    ASSERT_TRUE(recorder.waitFor(1));
-    EXPECT_GE(since(started, recorder.firings()[0]), milliseconds(100));
+    std::vector<Clock::time_point> firings = recorder.waitFor(1);
+    ASSERT_EQ(1u, firings.size());
+    EXPECT_GE(since(started, firings[0]), milliseconds(100));
+    EXPECT_LT(since(started, firings[0]), milliseconds(100) + kLateness);
 
-    // A start while armed is ignored: the first delay stands.
-    started = Clock::now();
-    osTimerStart(timer, 100);
+    started = Clock::now();  // a start while armed is ignored: the first delay stands
+    osTimerStart(timer, 500);
     std::this_thread::sleep_for(milliseconds(10));
     osTimerStart(timer, 20);
-    ASSERT_TRUE(recorder.waitFor(2));
-    EXPECT_GE(since(started, recorder.firings()[1]), milliseconds(100));
-    osTimerDestroy(timer);
-    EXPECT_EQ(2u, recorder.firings().size());
-}
+    firings = recorder.waitFor(2);
+    ASSERT_EQ(2u, firings.size());
+    EXPECT_GE(since(started, firings[1]), milliseconds(500));
 
-TEST(osTimer, StopThenStartBeforeTheThreadNoticesUsesTheNewDelay)
-{
-    Recorder recorder;
-    osTimer_t timer = createRecordedTimer(recorder);
-    osPosixTimer_t* record = static_cast<osPosixTimer_t*>(timer);
-
-    const Clock::time_point first = Clock::now();
-    osTimerStart(timer, 5000);
-    std::this_thread::sleep_for(milliseconds(20));  // let the thread begin its wait
-    // Holding the timer's (recursive) mutex keeps the thread from seeing the
-    // stop before the new start.
-    osMutexLock(record->mutex, false);
-    osTimerStop(timer);
-    const Clock::time_point second = Clock::now();
+    started = Clock::now();
+    osTimerStart(timer, 0);
+    firings = recorder.waitFor(3);
+    ASSERT_EQ(3u, firings.size());
+    EXPECT_LT(since(started, firings[2]), kLateness);
     osTimerStart(timer, 50);
-    osMutexUnlock(record->mutex);
-
-    ASSERT_TRUE(recorder.waitFor(1));
-    EXPECT_GE(since(second, recorder.firings()[0]), milliseconds(50));
-    EXPECT_LT(since(first, recorder.firings()[0]), milliseconds(4000));
-    osTimerDestroy(timer);
-    EXPECT_EQ(1u, recorder.firings().size());
+    osTimerDestroy(timer);  // disarms: no callback after it
+    std::this_thread::sleep_for(milliseconds(150));
+    EXPECT_EQ(3u, recorder.waitFor(0).size());  // once per start
 }
 
-TEST(osTimer, AWakeUpWithoutAStopWaitsOutTheRestOfTheDelay)
+TEST(osTimer, WakeUpsWithoutAStopWaitOutTheDelayAndARestartBeforeTheThreadNoticesCounts)
 {
     Recorder recorder;
     osTimer_t timer = createRecordedTimer(recorder);
-    osPosixTimer_t* record = static_cast<osPosixTimer_t*>(timer);
-
-    const Clock::time_point started = Clock::now();
+    osPosixTimer_t* timerRecord = static_cast<osPosixTimer_t*>(timer);
+    Clock::time_point started = Clock::now();
     osTimerStart(timer, 150);
     for (int i = 0; i < 3; ++i) {
         std::this_thread::sleep_for(milliseconds(20));
-        osConditionBroadcast(record->condition);  // wakes the thread; nobody stopped it
+        osConditionBroadcast(timerRecord->condition);  // wakes the thread; nobody stopped it
     }
-    ASSERT_TRUE(recorder.waitFor(1));
-    const milliseconds elapsed = since(started, recorder.firings()[0]);
-    EXPECT_GE(elapsed, milliseconds(150));
-    EXPECT_LT(elapsed, milliseconds(150) + kLateness);
+    std::vector<Clock::time_point> firings = recorder.waitFor(1);
+    ASSERT_EQ(1u, firings.size());
+    EXPECT_GE(since(started, firings[0]), milliseconds(150));
+    EXPECT_LT(since(started, firings[0]), milliseconds(150) + kLateness);
 
-    // Still usable afterwards: the wake-ups left no armed-but-dead timer.
-    osTimerStart(timer, 10);
-    EXPECT_TRUE(recorder.waitFor(2));
+    started = Clock::now();
+    osTimerStart(timer, 5000);
+    std::this_thread::sleep_for(milliseconds(20));  // let the thread begin its wait
+    // Holding the timer's (recursive) mutex keeps the thread from seeing the stop before the new start.
+    osMutexLock(timerRecord->mutex, false);
+    osTimerStop(timer);
+    const Clock::time_point restarted = Clock::now();
+    osTimerStart(timer, 50);
+    osMutexUnlock(timerRecord->mutex);
+    firings = recorder.waitFor(2);
+    ASSERT_EQ(2u, firings.size());
+    EXPECT_GE(since(restarted, firings[1]), milliseconds(50));
+    EXPECT_LT(since(started, firings[1]), milliseconds(4000));
     osTimerDestroy(timer);
+    EXPECT_EQ(2u, recorder.waitFor(0).size());
 }
 
 TEST(osTimer, ACallbackThatRestartsItsTimerRepeatsUntilStopped)
@@ -187,27 +130,26 @@ TEST(osTimer, ACallbackThatRestartsItsTimerRepeatsUntilStopped)
     constexpr size_t kFirings = 5;
     constexpr long kPeriodMs = 20;
     Recorder recorder;
-    std::promise<void> fifthFired;
+    std::promise<void> lastFired;
     std::promise<void> stopped;
     std::shared_future<void> stopDone = stopped.get_future().share();
     recorder.then = [&](osTimer_t timer) {
         osTimerStart(timer, kPeriodMs);
-        if (recorder.firings().size() == kFirings) {
-            // Hold the thread in the callback while the test stops the armed
-            // timer, so the stop cannot fall between firing and restart.
-            fifthFired.set_value();
+        if (recorder.waitFor(0).size() == kFirings) {
+            // Held in the callback while the test stops the armed timer, so the
+            // stop cannot fall between firing and restart.
+            lastFired.set_value();
             stopDone.wait();
         }
     };
     osTimer_t timer = createRecordedTimer(recorder);
-
     osTimerStart(timer, kPeriodMs);
-    ASSERT_EQ(std::future_status::ready, fifthFired.get_future().wait_for(std::chrono::seconds(10)));
+    ASSERT_EQ(std::future_status::ready, lastFired.get_future().wait_for(std::chrono::seconds(10)));
     osTimerStop(timer);
     stopped.set_value();
     std::this_thread::sleep_for(milliseconds(5 * kPeriodMs));
 
-    const std::vector<Clock::time_point> firings = recorder.firings();
+    const std::vector<Clock::time_point> firings = recorder.waitFor(0);
     EXPECT_EQ(kFirings, firings.size());
     for (size_t i = 1; i < firings.size(); ++i) {
         EXPECT_GE(since(firings[i - 1], firings[i]), milliseconds(kPeriodMs));
@@ -215,15 +157,8 @@ TEST(osTimer, ACallbackThatRestartsItsTimerRepeatsUntilStopped)
     osTimerDestroy(timer);
 }
 
-TEST(osTimer, DestroyNeverCallsBackAndWaitsForARunningCallback)
+TEST(osTimer, DestroyWaitsForARunningCallback)
 {
-    Recorder armed;
-    osTimer_t timer = createRecordedTimer(armed);
-    osTimerStart(timer, 50);
-    osTimerDestroy(timer);
-    std::this_thread::sleep_for(milliseconds(100));
-    EXPECT_TRUE(armed.firings().empty());
-
     Recorder busy;
     std::promise<void> entered;
     std::atomic<bool> finished{false};
@@ -232,7 +167,7 @@ TEST(osTimer, DestroyNeverCallsBackAndWaitsForARunningCallback)
         std::this_thread::sleep_for(milliseconds(50));
         finished.store(true);
     };
-    timer = createRecordedTimer(busy);
+    osTimer_t timer = createRecordedTimer(busy);
     osTimerStart(timer, 0);
     entered.get_future().wait();
     osTimerDestroy(timer);
@@ -241,89 +176,68 @@ TEST(osTimer, DestroyNeverCallsBackAndWaitsForARunningCallback)
 
 void otherCallback(void*) {}
 
-long idOf(const char* name, void (*callback)(void*))
+std::string taskNameOf(osTimer_t timer)
 {
-    char prefix[64];
-    snprintf(prefix, sizeof(prefix), "Timer@%p:ID", reinterpret_cast<void*>(callback));
-    const std::string text(name);
-    if (text.rfind(prefix, 0) != 0) {
-        ADD_FAILURE() << "unexpected default name " << text;
+    return osTaskGetOptions(osTimerGetTask(timer))->name;
+}
+
+// The number of a default name "Timer@<callback>:ID<number>".
+long idOf(const std::string& name, void (*callback)(void*))
+{
+    const std::string prefix = "Timer@" + handleText(reinterpret_cast<void*>(callback)) + ":ID";
+    if (name.rfind(prefix, 0) != 0) {
+        ADD_FAILURE() << "unexpected default name " << name;
         return -1;
     }
-    return std::stol(text.substr(strlen(prefix)));
+    return std::stol(name.substr(prefix.size()));
 }
 
-TEST(osTimer, DefaultNamesAreNumberedAndGivenOptionsReachTheThread)
-{
-    osTimer_t first = osTimerCreate(record, nullptr);
-    osTimer_t second = osTimerCreate(otherCallback, nullptr);
-    const long firstId = idOf(osTaskGetOptions(osTimerGetTask(first))->name, record);
-    EXPECT_GE(firstId, 1);
-    EXPECT_EQ(firstId + 1, idOf(osTaskGetOptions(osTimerGetTask(second))->name, otherCallback));
-    EXPECT_EQ(nullptr, osTimerGetData(first));
-    EXPECT_EQ(1, osTaskGetOptions(osTimerGetTask(first))->joinable);
-
-    int owner = 0;
-    osTaskOptions_t options = {};
-    snprintf(options.name, sizeof(options.name), "tick");
-    options.reserved = &owner;
-    osTimer_t named = osTimerCreate(record, &options);
-    osTaskOptions_t* taskOptions = osTaskGetOptions(osTimerGetTask(named));
-    EXPECT_STREQ("tick", taskOptions->name);
-    EXPECT_EQ(&owner, taskOptions->reserved);
-    EXPECT_EQ(1, taskOptions->joinable);
-
-    osTimerDestroy(named);
-    osTimerDestroy(second);
-    osTimerDestroy(first);
-}
-
-TEST(osTimer, TimersCreatedConcurrentlyGetDistinctNames)
+TEST(osTimer, DefaultNamesAreNumberedDistinctlyAndGivenOptionsReachTheThread)
 {
 #if defined(__SANITIZE_THREAD__)
     constexpr int kPerThread = 4;
 #else
     constexpr int kPerThread = 16;
 #endif
-    std::vector<osTimer_t> timers[2];
     std::promise<void> go;
     std::shared_future<void> start = go.get_future().share();
-    std::thread creators[2];
-    for (int t = 0; t < 2; ++t) {
-        creators[t] = std::thread([&, t] {
-            start.wait();
-            for (int i = 0; i < kPerThread; ++i) {
-                timers[t].push_back(osTimerCreate(otherCallback, nullptr));
-            }
-        });
-    }
+    const auto create = [start] {
+        start.wait();
+        std::vector<osTimer_t> made;
+        for (int i = 0; i < kPerThread; ++i) {
+            made.push_back(osTimerCreate(otherCallback, nullptr));
+        }
+        return made;
+    };
+    std::future<std::vector<osTimer_t>> creators[] = {std::async(std::launch::async, create),
+                                                      std::async(std::launch::async, create)};
     go.set_value();
-    std::set<std::string> names;
-    for (int t = 0; t < 2; ++t) {
-        creators[t].join();
-        for (osTimer_t timer : timers[t]) {
-            names.insert(osTaskGetOptions(osTimerGetTask(timer))->name);
+    std::set<long> ids;  // numbered one after another, whichever thread asked
+    for (auto& creator : creators) {
+        for (osTimer_t timer : creator.get()) {
+            ids.insert(idOf(taskNameOf(timer), otherCallback));
             osTimerDestroy(timer);
         }
     }
-    EXPECT_EQ(static_cast<size_t>(2 * kPerThread), names.size());
-}
+    ASSERT_EQ(static_cast<size_t>(2 * kPerThread), ids.size());
+    EXPECT_GE(*ids.begin(), 1);
+    EXPECT_EQ(*ids.rbegin() - *ids.begin(), 2 * kPerThread - 1);
 
-using osTimerDeathTest = testing::Test;
-
-TEST(osTimerDeathTest, BrokenPreconditionsStopTheProcess)
-{
-    EXPECT_DEATH(
-        osTimerStart(osTimerCreate(otherCallback, nullptr), -1),
-        assertionPattern("void halvix::os::osTimerStart(halvix::os::osTimer_t, long int)", "numMs >= 0"));
-    EXPECT_DEATH(
-        {
-            osTimer_t timer = osTimerCreate(otherCallback, nullptr);
-            osTimerStart(timer, 60000);
-            osTimerSetData(timer, &timer);
-        },
-        assertionPattern("void halvix::os::osTimerSetData(halvix::os::osTimer_t, void*)",
-                         "! (pTimer->running)"));
+    osTimer_t unnamed = osTimerCreate(record, nullptr);
+    EXPECT_EQ(nullptr, osTimerGetData(unnamed));
+    EXPECT_EQ(*ids.rbegin() + 1, idOf(taskNameOf(unnamed), record));
+    EXPECT_EQ(1, osTaskGetOptions(osTimerGetTask(unnamed))->joinable);
+    int owner = 0;
+    osTaskOptions_t options = {};
+    strcpy(options.name, "tick");
+    options.reserved = &owner;
+    osTimer_t named = osTimerCreate(record, &options);
+    const osTaskOptions_t* taskOptions = osTaskGetOptions(osTimerGetTask(named));
+    EXPECT_STREQ("tick", taskOptions->name);
+    EXPECT_EQ(&owner, taskOptions->reserved);
+    EXPECT_EQ(1, taskOptions->joinable);
+    osTimerDestroy(named);
+    osTimerDestroy(unnamed);
 }
 
 }  // namespace

@@ -7,8 +7,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace halvix::stress {
 
@@ -19,19 +22,13 @@ using Clock = std::chrono::steady_clock;
 // (5-15x slower on this kind of code), so that the sanitizer runs of the
 // whole suite stay within a few minutes while still crossing every path.
 template <typename T>
-constexpr T scaled(T full, T underAsan, T underTsan)
+constexpr T scaled([[maybe_unused]] T full, [[maybe_unused]] T underAsan, [[maybe_unused]] T underTsan)
 {
 #if defined(__SANITIZE_THREAD__)
-    (void)full;
-    (void)underAsan;
     return underTsan;
 #elif defined(__SANITIZE_ADDRESS__)
-    (void)full;
-    (void)underTsan;
     return underAsan;
 #else
-    (void)underAsan;
-    (void)underTsan;
     return full;
 #endif
 }
@@ -52,6 +49,20 @@ bool waitUntil(Predicate done, std::chrono::milliseconds bound = kBound)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     return true;
+}
+
+// Waits for each thread within the bound. One still blocked then lost a
+// wake-up and cannot be released: say so and stop the process.
+inline void joinWithin(std::vector<std::future<void>>& threads)
+{
+    for (auto& thread : threads) {
+        if (thread.wait_for(kBound) != std::future_status::ready) {
+            std::fprintf(stderr, "a thread is still blocked after %lld s: a wake-up was lost\n",
+                         static_cast<long long>(kBound.count()));
+            std::abort();
+        }
+        thread.get();
+    }
 }
 
 // Measures one stress run and reports "<what>: <volume> in <seconds> s" on

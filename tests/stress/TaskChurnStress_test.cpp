@@ -1,13 +1,8 @@
 // A Task started, terminated and restarted hundreds of times while a writer
-// keeps feeding its event queue. The termination request is one more macro in
-// the event queue, so the runs split the stream of work exactly there:
-//   - a macro whose write completed before terminate() was called runs in the
-//     run being terminated (nothing queued before the request is lost);
-//   - a macro whose write began after the request was queued (terminate(true)
-//     has returned, or terminate(false) has returned) does not run in that run;
-//     it waits in the event queue and runs in the next one;
-//   - writes that overlap the terminate call may land on either side;
-//   - every macro runs exactly once and in the order written.
+// feeds its event queue. The termination request is one more macro in the
+// queue, so it splits the stream of work exactly there: a macro written before
+// terminate() was called runs in the run being terminated; one written after
+// the request was queued runs in the next; every macro runs once, in order.
 #include <halvix/task/Task.h>
 
 #include "StressSupport.h"
@@ -17,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 #include <thread>
@@ -29,16 +25,15 @@ using halvix::command::Macro;
 using halvix::task::Task;
 using namespace halvix::stress;
 
-// Room for the writer's throttled backlog, the controller's own macros and
-// the request: terminate queues its request without waiting, so the event
-// queue must never be full when it is called.
+// Room for the writer's backlog, the controller's macros and the request:
+// terminate queues its request without waiting, so the queue is never full then.
 constexpr unsigned long kEventQueueSlots = 64;
 constexpr long kWriterBacklog = 48;
 constexpr int kBurstBeforeRequest = 3;
 
 // What the macros of one producer did. Written on the Task's threads, one run
-// after another; the controller reads it once the thread of a run has ended
-// (join, or the acquire of the Task's state), which orders the accesses.
+// after another; read once the thread of a run has ended (join, or the
+// acquire of the Task's state).
 struct ProducerLog
 {
     explicit ProducerLog(long capacity) : runOf(capacity, 0), executions(capacity, 0) {}
@@ -48,8 +43,7 @@ struct ProducerLog
     long outOfOrder = 0;
 };
 
-// The run being executed, 1 for the first start; set by the controller
-// before each start, which publishes it to the new thread.
+// The run being executed, from 1; set before each start, which publishes it to the new thread.
 int currentRun = 0;
 
 class RecordCommand : public Command
@@ -169,21 +163,15 @@ TEST(TaskChurnStress, FiveHundredRestartsLoseNothingQueuedBeforeARequestAndRunNo
     ASSERT_TRUE(task.terminate(true));
     const long written = completed.load();
     volume.report(cycles, "cycles");
-    std::printf("[ stress   ] task churn: %ld writer macros, %ld controller macros\n", written,
-                controllerSequence);
 
     EXPECT_EQ(failedControls, 0);
     EXPECT_EQ(failedWrites.load(), 0);
     EXPECT_EQ(writerLog.outOfOrder, 0);
     EXPECT_EQ(controllerLog.outOfOrder, 0);
-    long notOnce = 0;
-    for (long s = 0; s < written; ++s) {
-        notOnce += writerLog.executions[s] != 1;
-    }
-    for (long s = 0; s < controllerSequence; ++s) {
-        notOnce += controllerLog.executions[s] != 1;
-    }
-    EXPECT_EQ(notOnce, 0);
+    EXPECT_EQ(std::count(writerLog.executions.begin(), writerLog.executions.begin() + written, 1), written);
+    EXPECT_EQ(std::count(controllerLog.executions.begin(),
+                         controllerLog.executions.begin() + controllerSequence, 1),
+              controllerSequence);
 
     long lostBeforeRequest = 0;
     long ranAfterRequest = 0;
