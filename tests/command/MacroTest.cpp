@@ -32,7 +32,8 @@ struct Log
 class Probe : public Command
 {
 public:
-    Probe(Log& log, char id, int result = 0, bool stop = false, std::function<void()> action = {})
+    Probe(
+        Log& log, char id, int result = 0, bool stop = false, std::function<void()> action = [] {})
         : Command(std::string(1, id)), log(log), id(id), result(result), stop(stop), action(std::move(action))
     {
     }
@@ -48,9 +49,7 @@ protected:
     {
         log.ran += id;
         log.asked += id;
-        if (action) {
-            action();
-        }
+        action();
         return result;
     }
     void myReset() override { ++log.resets; }
@@ -88,7 +87,7 @@ std::string currentIndex(const Macro& macro)
 
 }  // namespace
 
-TEST(Macro, SecondOfThreeFailsStopsUnlessContinueOnError)
+TEST(Macro, SecondOfThreeFailsStopsUnlessContinueOnErrorAndResetRewinds)
 {
     for (bool continueOnError : {false, true}) {
         Log log;
@@ -99,55 +98,16 @@ TEST(Macro, SecondOfThreeFailsStopsUnlessContinueOnError)
         EXPECT_EQ(macro.execute(), continueOnError ? 0 : 7);
         EXPECT_EQ(log.ran, continueOnError ? "abc" : "ab");
         EXPECT_EQ(currentIndex(macro), continueOnError ? "3" : "2");
-        // A completed run does not start over by itself; reset() rewinds it.
-        if (continueOnError) {
-            EXPECT_EQ(macro.execute(), 0);
-            macro.reset();
-            EXPECT_EQ(macro.execute(), 0);
-            EXPECT_EQ(log.ran, "abcabc");
-        }
     }
-}
-
-TEST(Macro, StopInTheMiddlePausesWithoutDeletionAndResumes)
-{
-    Log log;
-    auto* macro = new CountedMacro(log, false, true);
-    macro->add(new Probe(log, 'a'));
-    macro->add(new Probe(log, 's', 5, true));
-    macro->add(new Probe(log, 'b'));
-    EXPECT_EQ(macro->execute(), 5);  // a stop ends the run even on failure
-    EXPECT_EQ(log.asked, "?a?s");    // asked before it executes
-    EXPECT_EQ(log.destroyed, 0);
-    EXPECT_EQ(currentIndex(*macro), "2");
-    EXPECT_EQ(macro->execute(), 0);
-    EXPECT_EQ(log.ran, "asb");
-    EXPECT_EQ(log.destroyed, 103);  // the macro and its three commands
-}
-
-TEST(Macro, AutoDeleteAtEndOfRunEvenAfterStoppingLastCommandOrWhenEmpty)
-{
-    Log log;
-    auto* macro = new CountedMacro(log, false, true);
-    macro->add(new Probe(log, 'a'));
-    macro->add(new Probe(log, 's', 0, true));
-    EXPECT_EQ(macro->execute(), 0);
-    EXPECT_EQ(log.destroyed, 102);
-
-    Log emptyLog;
-    EXPECT_EQ((new CountedMacro(emptyLog, false, true))->execute(), 0);
-    EXPECT_EQ(emptyLog.destroyed, 100);
-
-    Log failLog;
-    macro = new CountedMacro(failLog, false, true);
-    macro->add(new Probe(failLog, 'f', 3));
-    macro->add(new Probe(failLog, 'x'));
-    EXPECT_EQ(macro->execute(), 3);
-    EXPECT_EQ(failLog.destroyed, 102);
-}
-
-TEST(Macro, ResetReachesEveryCommandAndWorksFromInsideARun)
-{
+    // A completed run does not start over by itself; reset() rewinds it,
+    // reaching every command, also from inside a run.
+    Log done;
+    Macro once("once", false, false);
+    once.add(new Probe(done, 'a'));
+    EXPECT_EQ(once.execute() + once.execute(), 0);
+    once.reset();
+    EXPECT_EQ(once.execute(), 0);
+    EXPECT_EQ(done.ran, "aa");
     Log log;
     Macro macro("M", false, false);
     macro.add(new Probe(log, 'a'));
@@ -161,19 +121,46 @@ TEST(Macro, ResetReachesEveryCommandAndWorksFromInsideARun)
     EXPECT_EQ(log.ran, "arar");
 }
 
-TEST(Macro, ExceptionLeavesAtOnceWithoutDeletion)
+TEST(Macro, StopPausesAnAutoDeleteMacroWhichIsDeletedAtTheEndOfItsRunButNotOnAnException)
 {
     Log log;
-    auto* macro = new CountedMacro(log, true, true);
+    auto* macro = new CountedMacro(log, false, true);
     macro->add(new Probe(log, 'a'));
-    macro->add(new Probe(log, 't', 0, false, [] { throw std::runtime_error("boom"); }));
+    macro->add(new Probe(log, 's', 5, true));
     macro->add(new Probe(log, 'b'));
-    EXPECT_THROW(macro->execute(), std::runtime_error);
-    EXPECT_EQ(log.ran, "at");
+    EXPECT_EQ(macro->execute(), 5);  // a stop ends the run even on failure
+    EXPECT_EQ(log.asked, "?a?s");    // asked before it executes
     EXPECT_EQ(log.destroyed, 0);
     EXPECT_EQ(currentIndex(*macro), "2");
+    EXPECT_EQ(macro->execute(), 0);
+    EXPECT_EQ(log.ran, "asb");
+    EXPECT_EQ(log.destroyed, 103);  // the macro and its three commands
+
+    // Also after stopping at the last command, after a failure, or empty.
+    Log last, failed, empty;
+    macro = new CountedMacro(last, false, true);
+    macro->add(new Probe(last, 's', 0, true));
+    EXPECT_EQ(macro->execute(), 0);
+    macro = new CountedMacro(failed, false, true);
+    macro->add(new Probe(failed, 'f', 3));
+    macro->add(new Probe(failed, 'x'));
+    EXPECT_EQ(macro->execute(), 3);
+    EXPECT_EQ((new CountedMacro(empty, false, true))->execute(), 0);
+    EXPECT_EQ(last.destroyed, 101);
+    EXPECT_EQ(failed.destroyed, 102);
+    EXPECT_EQ(empty.destroyed, 100);
+
+    // An exception leaves at once, even with continue on error, and deletes nothing.
+    Log thrown;
+    macro = new CountedMacro(thrown, true, true);
+    macro->add(new Probe(thrown, 't', 0, false, [] { throw std::runtime_error("boom"); }));
+    macro->add(new Probe(thrown, 'b'));
+    EXPECT_THROW(macro->execute(), std::runtime_error);
+    EXPECT_EQ(thrown.ran, "t");
+    EXPECT_EQ(thrown.destroyed, 0);
+    EXPECT_EQ(currentIndex(*macro), "1");
     delete macro;  // the destructor deletes every command
-    EXPECT_EQ(log.destroyed, 103);
+    EXPECT_EQ(thrown.destroyed, 102);
 }
 
 TEST(Macro, OutputTextExactly)
@@ -211,18 +198,11 @@ TEST(Macro, RefusedArgumentsAreReportedNotThrown)
     EXPECT_NE(macro.getCommandPtr(0), nullptr);
     EXPECT_EQ(macro.getCommandPtr(1), nullptr);
 
-    const auto seen = recorder.entries();
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0].name, Error::NULL_PTR);
-    EXPECT_EQ(seen[0].function, "add");
-    EXPECT_EQ(seen[0].message, "Null pointer (commandPtr) passed to Macro::add for macro command 'M'.");
-    EXPECT_EQ(seen[1].name, Error::INVALID_ARGUMENT);
-    EXPECT_EQ(seen[1].message, "Auto-delete macro 'D' passed to Macro::add for macro command 'M' - an "
-                               "auto-delete macro cannot be nested.");
-    EXPECT_EQ(seen[2].name, Error::INVALID_ARGUMENT);
-    EXPECT_EQ(seen[2].function, "getCommandPtr");
-    EXPECT_EQ(seen[2].message, "Invalid index (1) specified for macro command 'M'.");
-    for (const auto& entry : seen) {
-        EXPECT_EQ(entry.severity, Error::ERROR);
-    }
+    EXPECT_EQ(
+        recorder.reports(),
+        (std::vector<std::string>{
+            "NullPtr/ERROR/add: Null pointer (commandPtr) passed to Macro::add for macro command 'M'.",
+            "InvalidArgument/ERROR/add: Auto-delete macro 'D' passed to Macro::add for macro command 'M' - "
+            "an auto-delete macro cannot be nested.",
+            "InvalidArgument/ERROR/getCommandPtr: Invalid index (1) specified for macro command 'M'."}));
 }

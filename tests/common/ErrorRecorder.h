@@ -13,6 +13,8 @@
 
 namespace halvix::test {
 
+using Lines = std::vector<std::string>;
+
 class ErrorRecorder : public strategy::StrategyT<error::Error>
 {
 public:
@@ -54,6 +56,18 @@ public:
             texts.push_back(entry.message);
         }
         return texts;
+    }
+
+    // Each report as "Name/SEVERITY/function: message", so a test compares
+    // everything that was reported in one expectation.
+    std::vector<std::string> reports() const
+    {
+        std::vector<std::string> lines;
+        for (const Entry& entry : entries()) {
+            lines.push_back(entry.name + "/" + error::Error::severityToString(entry.severity) + "/" +
+                            entry.function + ": " + entry.message);
+        }
+        return lines;
     }
 
 private:

@@ -9,6 +9,13 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+using Strings = std::vector<std::string>;
 
 // Each test starts as a freshly started program with "-log": mask "all",
 // nothing printed yet, the calling thread not muted.

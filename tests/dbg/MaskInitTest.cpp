@@ -2,36 +2,29 @@
 
 #include "DbgTestSupport.h"
 
-#include <string>
-#include <vector>
-
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
-using Mask = std::vector<std::string>;
-
 TEST_F(DbgTest, MaskTextSplitsAtSeparatorRuns)
 {
     _dbg_set_mask("");
-    EXPECT_EQ(_dbg_mask, Mask{});
+    EXPECT_EQ(_dbg_mask, Strings{});
     const std::string separators = "+-|:;&^\"*_,!#~?<>$\\/ ";
     ASSERT_EQ(separators.size(), 21u);
     _dbg_set_mask(separators.c_str());
-    EXPECT_EQ(_dbg_mask, Mask{});
+    EXPECT_EQ(_dbg_mask, Strings{});
     for (char separator : separators) {
         _dbg_set_mask((std::string("a") + separator + "b").c_str());
-        EXPECT_EQ(_dbg_mask, (Mask{"a", "b"})) << separator;
+        EXPECT_EQ(_dbg_mask, (Strings{"a", "b"})) << separator;
     }
     _dbg_set_mask("my_domain");
-    EXPECT_EQ(_dbg_mask, (Mask{"my", "domain"}));
+    EXPECT_EQ(_dbg_mask, (Strings{"my", "domain"}));
     _dbg_set_mask(",,a,,b,,a, ");
-    EXPECT_EQ(_dbg_mask, (Mask{"a", "b", "a"}));
+    EXPECT_EQ(_dbg_mask, (Strings{"a", "b", "a"}));
     const std::string longest(254, 'd');
     _dbg_set_mask(longest.c_str());
-    EXPECT_EQ(_dbg_mask, Mask{longest});
+    EXPECT_EQ(_dbg_mask, Strings{longest});
 }
 
 // Runs _dbg_init on `arguments`; returns what is left of them.
-static std::vector<std::string> init(std::vector<std::string> arguments)
+static Strings init(Strings arguments)
 {
     std::vector<char*> argv;
     for (auto& argument : arguments) {
@@ -41,41 +34,28 @@ static std::vector<std::string> init(std::vector<std::string> arguments)
     int argc = static_cast<int>(arguments.size());
     _dbg_init(&argc, argv.data());
     EXPECT_EQ(argv[arguments.size()], nullptr) << "the terminating entry is not touched";
-    return std::vector<std::string>(argv.begin(), argv.begin() + argc);
+    return Strings(argv.begin(), argv.begin() + argc);
 }
 
-TEST_F(DbgTest, InitTakesTraceOptionsOffTheCommandLine)
+TEST_F(DbgTest, InitTakesTraceOptionsOffTheCommandLineAndRefusesAnOverlongMask)
 {
-    using Args = std::vector<std::string>;
-    EXPECT_EQ(init({"prog", "-log", "-x", "-warn", "-debug=a+b"}), (Args{"prog", "-x"}));
-    EXPECT_EQ(_dbg_level.load(), DBG_LEVEL_WARN);
-    EXPECT_EQ(_dbg_mask, (Mask{"a", "b"}));
+    auto expectInit = [](Strings arguments, const Strings& left, _dbgLevel_t level, const Strings& mask) {
+        EXPECT_EQ(init(std::move(arguments)), left);
+        EXPECT_EQ(_dbg_level.load(), level);
+        EXPECT_EQ(_dbg_mask, mask);
+    };
+    expectInit({"prog", "-log", "-x", "-warn", "-debug=a+b"}, {"prog", "-x"}, DBG_LEVEL_WARN, {"a", "b"});
+    expectInit({"-Trace", "-tracex", "-debug", "trace", "-trace"}, {"-Trace", "-tracex", "-debug", "trace"},
+               DBG_LEVEL_TRACE, {"all"});
+    expectInit({"-debug=a", "-log", "-log", "-debug=b"}, {}, DBG_LEVEL_LOG, {"b"});
+    expectInit({"prog", "-debug="}, {"prog"}, DBG_LEVEL_WARN, {});  // empty: no fall-back to "all"
+    expectInit({}, {}, DBG_LEVEL_WARN, {"all"});
 
-    EXPECT_EQ(init({"-Trace", "-tracex", "-debug", "trace", "-trace"}),
-              (Args{"-Trace", "-tracex", "-debug", "trace"}));
-    EXPECT_EQ(_dbg_level.load(), DBG_LEVEL_TRACE);
-    EXPECT_EQ(_dbg_mask, Mask{"all"});
-
-    EXPECT_EQ(init({"-debug=a", "-log", "-log", "-debug=b"}), Args{});
-    EXPECT_EQ(_dbg_level.load(), DBG_LEVEL_LOG);
-    EXPECT_EQ(_dbg_mask, Mask{"b"});
-
-    EXPECT_EQ(init({"prog", "-debug="}), Args{"prog"});
-    EXPECT_EQ(_dbg_mask, Mask{}) << "a bare -debug= empties the mask, no fall-back to all";
-
-    EXPECT_EQ(init({}), Args{});
-    EXPECT_EQ(_dbg_mask, Mask{"all"});
-}
-
-TEST_F(DbgTest, InitRefusesAnOverlongMaskWithANote)
-{
+    // An overlong mask is refused with a note: no mask, or the one given before.
     const std::string tooLong = "-debug=" + std::string(255, 'm');
     CaptureStderr();
-    EXPECT_EQ(init({"prog", tooLong, "-trace"}), std::vector<std::string>{"prog"});
-    EXPECT_EQ(_dbg_mask, Mask{"all"}) << "refused mask counts as no mask";
-    EXPECT_EQ(_dbg_level.load(), DBG_LEVEL_TRACE);
-    EXPECT_EQ(init({"-debug=a", tooLong}), std::vector<std::string>{});
-    EXPECT_EQ(_dbg_mask, Mask{"a"}) << "the mask given before stays";
+    expectInit({"prog", tooLong, "-trace"}, {"prog"}, DBG_LEVEL_TRACE, {"all"});
+    expectInit({"-debug=a", tooLong}, {}, DBG_LEVEL_WARN, {"a"});
     const std::string notes = GetCapturedStderr();
     const std::string note = "dbg: \"-debug=\" option refused: its 255 characters exceed the limit of 254;"
                              " the domain mask is not changed by it\n";

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -13,54 +14,30 @@
 
 namespace {
 
+using namespace halvix::test;
 using halvix::command::Macro;
 using halvix::error::Error;
 using halvix::queue::Queue;
-using halvix::test::CountedMacro;
-using halvix::test::ErrorRecorder;
-
-// Fills a queue with n macros that it does not own.
-void fill(Queue& queue, int n, Macro& filler)
-{
-    for (int i = 0; i < n; ++i) {
-        ASSERT_TRUE(queue.write(&filler, 0));
-    }
-}
 
 TEST(QueueSelection, LeastUtilizedFirstWithTiesToTheEarlierQueue)
 {
-    struct Case
-    {
-        int a, b, c;
-        int expected;
-    };
-    for (const Case& sizes : {Case{3, 1, 1, 1}, Case{0, 0, 5, 0}, Case{2, 2, 2, 0}, Case{4, 3, 2, 2}}) {
-        CountedMacro filler("filler", false), next("next", false);  // outlive the queues
-        Queue a("A", 8), b("B", 8), c("C", 8), front("F", 8);
-        fill(a, sizes.a, filler);
-        fill(b, sizes.b, filler);
-        fill(c, sizes.c, filler);
-        Queue* targets[] = {&a, &b, &c};
-        for (Queue* target : targets) {
-            front.startForwardingTo(target);
+    // The sizes of queues 0, 1, 2 and the index of the one chosen.
+    for (const auto& sizes :
+         std::vector<std::array<unsigned, 4>>{{3, 1, 1, 1}, {0, 0, 5, 0}, {2, 2, 2, 0}, {4, 3, 2, 2}}) {
+        CountedMacro filler("filler", false);  // outlives the queues
+        Queue targets[] = {Queue("A", 8), Queue("B", 8), Queue("C", 8)}, front("F", 8);
+        for (unsigned q = 0; q < 3; ++q) {
+            for (unsigned i = 0; i < sizes[q]; ++i) {
+                ASSERT_TRUE(targets[q].write(&filler, 0));
+            }
+            front.startForwardingTo(&targets[q]);
         }
-        ASSERT_TRUE(front.write(&next, 0));
-        Queue* chosen = targets[sizes.expected];
-        EXPECT_EQ(chosen->size(), static_cast<unsigned long>((&sizes.a)[sizes.expected] + 1))
-            << sizes.a << "," << sizes.b << "," << sizes.c;
+        ASSERT_TRUE(front.write(&filler, 0));
+        EXPECT_EQ(targets[sizes[3]].size(), sizes[sizes[3]] + 1)
+            << sizes[0] << "," << sizes[1] << "," << sizes[2];
         EXPECT_EQ(front.size(), 0u);
     }
     EXPECT_EQ(Queue::selectLeastUtilizedQueue(nullptr, {}), nullptr);
-}
-
-Queue* alwaysLast(const Macro*, std::vector<Queue*> queues)
-{
-    return queues.back();
-}
-
-Queue* nobody(const Macro*, std::vector<Queue*>)
-{
-    return nullptr;
 }
 
 TEST(QueueSelection, ReplaceableAndNullSelectionIsReported)
@@ -72,60 +49,44 @@ TEST(QueueSelection, ReplaceableAndNullSelectionIsReported)
     front.startForwardingTo(&b);
     other.startForwardingTo(&a);
     other.startForwardingTo(&b);
-    front.setQueueSelectionAlgorithm(alwaysLast);
+    front.setQueueSelectionAlgorithm([](const Macro*, std::vector<Queue*> queues) { return queues.back(); });
     EXPECT_TRUE(front.write(&macro, 0));
     EXPECT_EQ(b.size(), 1u);
     EXPECT_TRUE(other.write(&macro, 0));  // the other queue keeps the default
     EXPECT_EQ(a.size(), 1u);
 
-    front.setQueueSelectionAlgorithm(nobody);
+    front.setQueueSelectionAlgorithm([](const Macro*, std::vector<Queue*>) -> Queue* { return nullptr; });
     EXPECT_FALSE(front.write(&macro, 0));
-    ASSERT_EQ(errors.entries().size(), 1u);  // no "Could not write" on top
-    EXPECT_EQ(errors.entries()[0].name, "NullPtr");
-    EXPECT_EQ(errors.messages()[0], "No forwarding queue selected to write macro 'M' to queue 'F'.");
+    EXPECT_EQ(errors.reports(),  // no "Could not write" on top
+              Lines{"NullPtr/ERROR/write: No forwarding queue selected to write macro 'M' to queue 'F'."});
 }
 
-TEST(QueueForwarding, FailedForwardedWriteIsReportedByTargetThenForwarder)
+TEST(QueueForwarding, ChangesThatChangeNothingAreWarningsAndFailedWritesAreReportedTwice)
 {
     ErrorRecorder errors;
-    CountedMacro filler("filler", false);
-    Queue front("F", 2), target("T", 1);
-    front.startForwardingTo(&target);
-    std::atomic<int> destroyed{0};
-    auto* macro = new CountedMacro("M", true, &destroyed);
-    ASSERT_TRUE(front.write(&filler, 0));
-    EXPECT_FALSE(front.write(macro, 0));
-    EXPECT_EQ(errors.messages(), (std::vector<std::string>{"Could not write macro 'M' to queue 'T'.",
-                                                           "Could not write macro 'M' to queue 'F'."}));
-    EXPECT_EQ(destroyed.load(), 0);
-    delete macro;
-}
-
-TEST(QueueForwarding, ChangesThatChangeNothingAreWarnings)
-{
-    ErrorRecorder errors;
-    CountedMacro macro("m", false);
-    Queue front("F", 2), target("T", 2), stranger("S", 2);
+    CountedMacro macro("M", false);
+    Queue front("F", 2), target("T", 1), stranger("S", 2);
     front.startForwardingTo(&target);
     front.startForwardingTo(&target);
     EXPECT_EQ(front.getNumQueuesToForwardTo(), 1u);
     front.stopForwardingTo(&stranger);
     EXPECT_EQ(front.getNumQueuesToForwardTo(), 1u);
-    ASSERT_EQ(errors.entries().size(), 2u);
-    EXPECT_EQ(errors.entries()[0].name, "AlreadyExists");
-    EXPECT_EQ(errors.entries()[0].severity, Error::WARNING);
-    EXPECT_EQ(errors.messages()[0], "Already forwarding macros written to queue 'F' to queue 'T'.");
-    EXPECT_EQ(errors.entries()[1].name, "DoesNotExist");
-    EXPECT_EQ(errors.entries()[1].severity, Error::WARNING);
-    EXPECT_EQ(errors.messages()[1], "Not forwarding macros written to queue 'F' to queue 'S'.");
-
     EXPECT_THROW(front.startForwardingTo(nullptr), Error);
     EXPECT_THROW(front.stopForwardingTo(nullptr), Error);
-    EXPECT_EQ(errors.messages()[2], "Null pointer (queuePtr) passed to Queue::startForwardingTo.");
-    EXPECT_EQ(errors.messages()[3], "Null pointer (queuePtr) passed to Queue::stopForwardingTo.");
+    ASSERT_TRUE(front.write(&macro, 0));
+    EXPECT_FALSE(front.write(&macro, 0));  // by the target, then by the forwarder
+    EXPECT_EQ(
+        errors.reports(),
+        (Lines{
+            "AlreadyExists/WARNING/startForwardingTo: Already forwarding macros written to queue 'F' to "
+            "queue 'T'.",
+            "DoesNotExist/WARNING/stopForwardingTo: Not forwarding macros written to queue 'F' to queue 'S'.",
+            "NullPtr/ERROR/startForwardingTo: Null pointer (queuePtr) passed to Queue::startForwardingTo.",
+            "NullPtr/ERROR/stopForwardingTo: Null pointer (queuePtr) passed to Queue::stopForwardingTo.",
+            "QueueWriteError/ERROR/write: Could not write macro 'M' to queue 'T'.",
+            "QueueWriteError/ERROR/write: Could not write macro 'M' to queue 'F'."}));
 
-    // Macros stored before forwarding began stay readable; after the last
-    // target is removed writes are stored here again.
+    // After the last target is removed writes are stored here again.
     front.stopForwardingTo(&target);
     EXPECT_TRUE(front.write(&macro, 0));
     EXPECT_EQ(front.size(), 1u);

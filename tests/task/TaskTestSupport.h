@@ -1,6 +1,7 @@
-// Helpers for task tests: commands made of a function, and gates that hold a
-// Task's loop at a known point. Every wait is bounded, so a broken Task fails
-// the test instead of hanging it.
+// Helpers for tests that run work on Tasks (task, timer, queue, command):
+// commands made of a function, gates that hold a Task's loop at a known
+// point, and a running consumer Task. Every wait is bounded, so a broken Task
+// fails the test instead of hanging it.
 #ifndef HALVIX_TESTS_TASK_TASKTESTSUPPORT_H
 #define HALVIX_TESTS_TASK_TASKTESTSUPPORT_H
 
@@ -15,26 +16,44 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 namespace halvix::test {
 
 constexpr std::chrono::seconds kBound{10};
 
-// Runs a function when executed; its value is the command's result.
+// Runs a function when executed; its value is the command's result, and a
+// function without one counts as success.
 class FunctionCommand : public command::Command
 {
 public:
-    explicit FunctionCommand(std::function<int()> work) : Command("FunctionCommand"), work(std::move(work)) {}
+    template <typename Work>
+    explicit FunctionCommand(Work work) : Command("FunctionCommand"), work(withResult(std::move(work)))
+    {
+    }
 
 protected:
     int myExecute() override { return work(); }
 
 private:
+    template <typename Work>
+    static std::function<int()> withResult(Work work)
+    {
+        if constexpr (std::is_void_v<std::invoke_result_t<Work&>>) {
+            return [work]() mutable {
+                work();
+                return 0;
+            };
+        } else {
+            return work;
+        }
+    }
     std::function<int()> work;
 };
 
 // An auto-delete macro of one FunctionCommand.
-inline command::Macro* macroOf(const std::string& name, std::function<int()> work)
+template <typename Work>
+command::Macro* macroOf(const std::string& name, Work work)
 {
     auto* macro = new command::Macro(name, false, true);
     macro->add(new FunctionCommand(std::move(work)));
@@ -48,8 +67,22 @@ bool readyWithinBound(const Future& future)
     return future.wait_for(kBound) == std::future_status::ready;
 }
 
+// Polls (bounded) until the condition holds; says whether it did.
+inline bool eventually(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kBound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return true;
+}
+
 // Posts `work` to the Task's event queue as an auto-delete macro.
-inline bool post(task::Task& task, std::function<int()> work)
+template <typename Work>
+bool post(task::Task& task, Work work)
 {
     return task.getEventQueuePtr()->write(macroOf("work", std::move(work)), -1);
 }
@@ -60,28 +93,18 @@ T onTaskThread(task::Task& task, std::function<T()> what)
 {
     std::promise<T> result;
     auto future = result.get_future();
-    if (!post(task,
-              [&result, &what] {
-                  result.set_value(what());
-                  return 0;
-              }) ||
-        !readyWithinBound(future)) {
+    if (!post(task, [&result, &what] { result.set_value(what()); }) || !readyWithinBound(future)) {
         ADD_FAILURE() << "no answer from task '" << task.getName() << "'";
         return T();
     }
     return future.get();
 }
 
-// Waits (bounded) until the Task's thread has marked it finished: join()
-// only joins a Task that still counts as running, so after letting a thread
-// end on its own a test watches the state (acquire) instead.
+// join() only joins a Task that still counts as running, so after letting a
+// thread end on its own a test watches the state (acquire) instead.
 inline bool finishesWithinBound(const task::Task& task)
 {
-    const auto deadline = std::chrono::steady_clock::now() + kBound;
-    while (task.isThreadOfExecutionRunning() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::yield();
-    }
-    return !task.isThreadOfExecutionRunning();
+    return eventually([&task] { return !task.isThreadOfExecutionRunning(); });
 }
 
 // A macro that, executed, says it was reached and then blocks until opened
@@ -94,7 +117,6 @@ public:
         return macroOf("Gate", [this] {
             reachedPromise.set_value();
             opened.wait_for(kBound);
-            return 0;
         });
     }
     bool reached() { return readyWithinBound(reachedFuture); }
@@ -105,6 +127,20 @@ private:
     std::future<void> reachedFuture = reachedPromise.get_future();
     std::promise<void> openPromise;
     std::shared_future<void> opened = openPromise.get_future().share();
+};
+
+// A started Task whose loop consumes what is written to queue(); terminated
+// when the test ends.
+class Consumer
+{
+public:
+    explicit Consumer(const std::string& name, unsigned long slots = 64) : task(name, nullptr, slots)
+    {
+        task.start(nullptr, nullptr, false);
+    }
+    ~Consumer() { task.terminate(true); }
+    queue::Queue* queue() { return task.getEventQueuePtr(); }
+    task::Task task;
 };
 
 }  // namespace halvix::test

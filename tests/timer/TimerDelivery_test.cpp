@@ -2,7 +2,6 @@
 
 #include "TimerTestSupport.h"
 #include "common/ErrorRecorder.h"
-#include "task/TaskTestSupport.h"
 
 #include <halvix/command/Macro.h>
 #include <halvix/error/Error.h>
@@ -13,15 +12,12 @@
 
 namespace {
 
+using namespace halvix::test;
 using halvix::command::Macro;
 using halvix::error::Error;
 using halvix::queue::Queue;
-using halvix::test::CountingTimer;
-using halvix::test::ErrorRecorder;
 using halvix::timer::DeleteProcessTimeoutMacroCommand;
 using halvix::timer::ProcessTimeoutCommand;
-using halvix::timer::Timer;
-using std::chrono::milliseconds;
 
 // The consumer here is the test thread itself: it reads the timer's queue and
 // executes what it finds, so every delivery is under the test's control.
@@ -32,8 +28,9 @@ Macro* nextDelivery(Queue& queue, int timeoutMs = 2000)
     return macro;
 }
 
-TEST(TimerDelivery, DeliveryQueuedBeforeStopIsDroppedAndARestartMakesTheNextCurrent)
+TEST(TimerDelivery, StaleDeliveriesAreDroppedAndEveryCurrentOneCounts)
 {
+    ErrorRecorder errors;  // the repeating timer may fill the queue before the test drains it
     Queue queue("deliveries", 8);
     CountingTimer timer(&queue);
     ASSERT_TRUE(timer.startRelative(0, 0, nullptr));
@@ -43,36 +40,31 @@ TEST(TimerDelivery, DeliveryQueuedBeforeStopIsDroppedAndARestartMakesTheNextCurr
     EXPECT_EQ(stale->execute(), 1);  // dropped: stopped since that start
     EXPECT_EQ(timer.timeouts.load(), 0);
 
-    ASSERT_TRUE(timer.startRelative(0, 0, nullptr));
-    Macro* current = nextDelivery(queue);
-    ASSERT_NE(current, nullptr);
-    EXPECT_EQ(current->execute(), 0);
+    ASSERT_TRUE(timer.startRelative(0, 0, nullptr));  // a restart makes the next delivery current
+    ASSERT_EQ(nextDelivery(queue), stale);
+    EXPECT_EQ(stale->execute(), 0);
     EXPECT_EQ(timer.timeouts.load(), 1);
     EXPECT_EQ(timer.lastThread.load(), std::this_thread::get_id());  // on the consumer
-}
 
-TEST(TimerDelivery, TwoQueuedDeliveriesOfARepeatingTimerBothCount)
-{
-    ErrorRecorder errors;  // the queue may fill up before the test drains it
-    Queue queue("repeats", 8);
-    CountingTimer timer(&queue);
+    // Two queued deliveries of a repeating timer (the same macro) both count.
     ASSERT_TRUE(timer.startRelative(1, 1, nullptr));
-    Macro* first = nextDelivery(queue);
-    Macro* second = nextDelivery(queue);
-    ASSERT_NE(first, nullptr);
-    ASSERT_EQ(first, second);  // the same macro, posted twice
-    EXPECT_EQ(first->execute(), 0);
-    EXPECT_EQ(second->execute(), 0);
-    EXPECT_EQ(timer.timeouts.load(), 2);
+    ASSERT_EQ(nextDelivery(queue), stale);
+    ASSERT_EQ(nextDelivery(queue), stale);
+    EXPECT_EQ(stale->execute(), 0);
+    EXPECT_EQ(stale->execute(), 0);
+    EXPECT_EQ(timer.timeouts.load(), 3);
     timer.stop();
-    Macro* drained = nullptr;
-    while (queue.read(drained, 20)) {
+    while (nextDelivery(queue, 20) != nullptr) {
     }
 }
 
-TEST(TimerDelivery, DestroyedTimerLeavesItsMacroToTheConsumerAndCallsNothing)
+TEST(TimerDelivery, ADestroyedTimerLeavesItsMacroToTheConsumerOrTheQueue)
 {
     Queue queue("orphans", 8);
+    {
+        CountingTimer never(&queue);  // never started: its macro is deleted at once
+    }
+    EXPECT_EQ(queue.size(), 0u);
     Macro* delivery = nullptr;
     {
         CountingTimer timer(&queue);
@@ -85,29 +77,16 @@ TEST(TimerDelivery, DestroyedTimerLeavesItsMacroToTheConsumerAndCallsNothing)
     ASSERT_NE(deletion, nullptr);
     EXPECT_EQ(deletion->getName(), "Delete Process Timeout Macro Macro");
     EXPECT_EQ(deletion->execute(), 0);  // deletes the timeout macro, then itself (leak-free under asan)
-}
 
-TEST(TimerDelivery, NeverStartedTimerDeletesItsMacroAtOnce)
-{
-    Queue queue("never", 2);
+    // Left in a queue that is destroyed unread, the deletion macro (which owns
+    // the timeout macro) goes with the queue.
+    auto dropped = std::make_unique<Queue>("dropped", 8);
     {
-        CountingTimer timer(&queue);
-    }
-    EXPECT_EQ(queue.size(), 0u);
-}
-
-TEST(TimerDelivery, QueueDestroyedBeforeTheConsumerRanStillFreesEverything)
-{
-    auto queue = std::make_unique<Queue>("dropped", 8);
-    {
-        CountingTimer timer(queue.get());
+        CountingTimer timer(dropped.get());
         ASSERT_TRUE(timer.startRelative(0, 0, nullptr));
-        ASSERT_TRUE(timer.waitForTimeouts(0));
-        while (queue->size() == 0) {
-            std::this_thread::yield();
-        }
+        ASSERT_TRUE(eventually([&dropped] { return dropped->size() == 1; }));
     }
-    queue.reset();  // deletes the deletion macro, which owns the timeout macro
+    dropped.reset();
 }
 
 TEST(TimerDelivery, FullQueueLosesTheExpiryWithAReport)
@@ -118,21 +97,16 @@ TEST(TimerDelivery, FullQueueLosesTheExpiryWithAReport)
     ASSERT_TRUE(queue.write(&filler, 0));
     CountingTimer timer(&queue);
     ASSERT_TRUE(timer.startRelative(0, 0, nullptr));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (errors.entries().size() < 2 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    ASSERT_EQ(errors.entries().size(), 2u);
-    EXPECT_EQ(errors.entries()[0].name, "QueueWriteError");
-    EXPECT_EQ(errors.entries()[1].name, "TimerError");
-    EXPECT_EQ(errors.entries()[1].function, "processTimeout");
-    EXPECT_EQ(errors.messages()[1], "Could not write Process Timeout Macro to queue 'tiny' for timer " +
-                                        std::to_string(timer.getId()) + " status = 0.");
-    Macro* taken = nullptr;
-    ASSERT_TRUE(queue.read(taken, 0));  // room for the deletion macro
+    ASSERT_TRUE(eventually([&errors] { return errors.entries().size() == 2; }));
+    EXPECT_EQ(
+        errors.reports(),
+        (Lines{"QueueWriteError/ERROR/write: Could not write macro 'Process Timeout Macro' to queue 'tiny'.",
+               "TimerError/ERROR/processTimeout: Could not write Process Timeout Macro to queue 'tiny' for "
+               "timer " +
+                   std::to_string(timer.getId()) + " status = 0."}));
+    ASSERT_EQ(nextDelivery(queue, 0), &filler);  // room for the deletion macro
     timer.cleanUp();
-    ASSERT_TRUE(queue.read(taken, 0));
-    taken->execute();
+    nextDelivery(queue, 0)->execute();
 }
 
 TEST(TimeoutCommands, NullArgumentsAreThrownAndADeletionRunsOnce)
@@ -141,11 +115,9 @@ TEST(TimeoutCommands, NullArgumentsAreThrownAndADeletionRunsOnce)
     EXPECT_THROW(ProcessTimeoutCommand(nullptr), Error);
     EXPECT_THROW(DeleteProcessTimeoutMacroCommand(7, nullptr), Error);
     EXPECT_EQ(errors.messages(),
-              (std::vector<std::string>{
-                  "Null pointer (timerPtr) passed to ProcessTimeoutCommand::ProcessTimeoutCommand.",
-                  "Null pointer (processTimeoutMacroPtr) passed to "
-                  "DeleteProcessTimeoutMacroCommand::DeleteProcessTimeoutMacroCommand."}));
-
+              (Lines{"Null pointer (timerPtr) passed to ProcessTimeoutCommand::ProcessTimeoutCommand.",
+                     "Null pointer (processTimeoutMacroPtr) passed to "
+                     "DeleteProcessTimeoutMacroCommand::DeleteProcessTimeoutMacroCommand."}));
     DeleteProcessTimeoutMacroCommand deletion(7, new Macro("Process Timeout Macro", false, false));
     EXPECT_EQ(deletion.execute(), 0);
     EXPECT_EQ(deletion.execute(), 0);  // nothing left to delete

@@ -22,19 +22,18 @@ TEST(OutputData, TwoLinesWithPaddedCharacterColumn)
                               "0010-0013: 33 34 35 0a                                     345.\n");
 }
 
-TEST(OutputData, LineBoundaries)
+TEST(OutputData, LineBoundariesNonPrintableBytesAndLongOffsets)
 {
     std::vector<unsigned char> bytes(17, 'A');
     const std::string sixteen = dump(bytes.data(), 16);
     EXPECT_EQ(sixteen, "0000-000f: 41 41 41 41 41 41 41 41 41 41 41 41 41 41 41 41 AAAAAAAAAAAAAAAA\n");
     const std::string seventeen = dump(bytes.data(), 17);
     EXPECT_EQ(seventeen.substr(sixteen.size()), "0010-0010: 41 " + std::string(45, ' ') + "A\n");
-}
-
-TEST(OutputData, NonPrintableBytesShowAsDots)
-{
-    const unsigned char bytes[] = {0x00, 0x7f, 0xff, 0x20};
-    EXPECT_EQ(dump(bytes, 4), "0000-0003: 00 7f ff 20 " + std::string(36, ' ') + "... \n");
+    const unsigned char odd[] = {0x00, 0x7f, 0xff, 0x20};  // non-printable bytes show as dots
+    EXPECT_EQ(dump(odd, 4), "0000-0003: 00 7f ff 20 " + std::string(36, ' ') + "... \n");
+    bytes.assign(0x10001, 'z');  // offsets grow past four digits
+    const std::string text = dump(bytes.data(), static_cast<int>(bytes.size()));
+    EXPECT_EQ(text.substr(text.rfind("10000-")), "10000-10000: 7a " + std::string(45, ' ') + "z\n");
 }
 
 TEST(OutputData, NothingForNullOrEmptyAndStreamLeftDecimal)
@@ -55,14 +54,6 @@ TEST(OutputData, NothingForNullOrEmptyAndStreamLeftDecimal)
     after.str("");
     after << 255;
     EXPECT_EQ(after.str(), "255");
-}
-
-TEST(OutputData, OffsetsGrowPastFourDigits)
-{
-    std::vector<unsigned char> bytes(0x10001, 'z');
-    const std::string text = dump(bytes.data(), static_cast<int>(bytes.size()));
-    const std::string lastLine = text.substr(text.rfind("10000-"));
-    EXPECT_EQ(lastLine, "10000-10000: 7a " + std::string(45, ' ') + "z\n");
 }
 
 TEST(ToBcd, DigitsPackIntoNibblesUpToEight)
