@@ -8,4 +8,8 @@
 
 #define HALVIX_API __attribute__((visibility("default")))
 
+// Marks a private member of an exported class that only the library itself
+// calls, so it stays out of the shared object's interface too.
+#define HALVIX_INTERNAL __attribute__((visibility("hidden")))
+
 #endif  // HALVIX_EXPORT_H

@@ -245,10 +245,10 @@ protected:
 
 private:
     // Reports the exception being handled as a CRITICAL "TaskError" of "go".
-    void reportEscapedException() const;
+    HALVIX_INTERNAL void reportEscapedException() const;
     // The report of join/terminate(true) when the OS join cannot be used;
     // empty when it can.
-    std::string reasonJoinIsImpossible() const;
+    HALVIX_INTERNAL std::string reasonJoinIsImpossible() const;
 
     std::string name;
     queue::Queue eventQueue;

@@ -142,11 +142,11 @@ private:
     // handleTimeout and leaves it after; stop and cleanUp wait for deliveries
     // running on other threads.
     // getNextId's work, for a caller that holds the registry's lock.
-    static unsigned int nextFreeId(const std::map<unsigned int, Timer*>& timers);
+    HALVIX_INTERNAL static unsigned int nextFreeId(const std::map<unsigned int, Timer*>& timers);
 
-    bool enterDelivery(unsigned int deliveredStartId);
-    static void leaveDelivery(Timer* timer);
-    void waitForDeliveriesElsewhere(std::unique_lock<std::mutex>& lock);
+    HALVIX_INTERNAL bool enterDelivery(unsigned int deliveredStartId);
+    HALVIX_INTERNAL static void leaveDelivery(Timer* timer);
+    HALVIX_INTERNAL void waitForDeliveriesElsewhere(std::unique_lock<std::mutex>& lock);
 
     queue::Queue* queuePtr;  // not owned; never null after construction
     unsigned int id;

@@ -16,14 +16,17 @@ foreach(public
     "halvix::strategy::Strategy::outputStrategyTypes(std::ostream&)"
     "halvix::error::Error::throwError()" "halvix::error::Error::STRATEGY_TYPE"
     "halvix::error::DefaultStrategy::DefaultStrategy()" "halvix::error::StandardOutStrategy::StandardOutStrategy()"
-    "halvix::error::reportError(")
+    "halvix::error::reportError(" "halvix::os::osQueueWrite(" "halvix::os::osSemaphoreTake("
+    "halvix::os::osTaskCreate(" "halvix::os::osTimerStart(" "halvix::queue::Queue::write("
+    "halvix::task::Task::start(" "halvix::timer::Timer::startRelative(" "_dbg_trace" "_dbg_mask")
   string(FIND "${symbols}" "${public}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "public name not exported: ${public}")
   endif()
 endforeach()
 
-foreach(internal "halvix::dbg::assertionFailed" "(anonymous namespace)")
+foreach(internal "halvix::dbg::assertionFailed" "(anonymous namespace)" "halvix::os::internal::"
+                 "Timer::enterDelivery" "Timer::nextFreeId" "Task::reportEscapedException")
   string(FIND "${symbols}" "${internal}" at)
   if(NOT at EQUAL -1)
     message(FATAL_ERROR "internal name exported: ${internal}")
