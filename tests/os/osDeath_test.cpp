@@ -61,6 +61,11 @@ TEST(OsDeathTest, BrokenPreconditionsStopTheProcess)
              osTaskOptions_t options = joinableOptions();
              osTaskJoin(osTaskCreate([](void*) { return osTaskJoin(osTaskSelf()); }, &options, nullptr));
          }},
+        {"bool halvix::os::osSetSchedPolicy(halvix::os::osSchedPolicy_t)", "0",
+         [] { osSetSchedPolicy(osSchedPolicy_t{7, 0, 1}); }},
+        {"void halvix::os::osTaskSetPriority(halvix::os::osTask_t, int)",
+         "(priority >= 0) && (priority <= osTaskGetMaxPriority())",
+         [] { osTaskSetPriority(osTaskSelf(), -1); }},
         {"void halvix::os::osTaskSleep(halvix::os::osTask_t, long int)", "numMs >= 0",
          [] { osTaskSleep(nullptr, -1); }},
         {"void halvix::os::osTimerStart(halvix::os::osTimer_t, long int)", "numMs >= 0",
