@@ -15,6 +15,29 @@ namespace halvix::queue {
 using command::Macro;
 using error::Error;
 
+namespace {
+
+// The first queue with the fewest macros, ties to the earlier one; an empty
+// queue is taken at once. Sizes are read afresh at every comparison.
+Queue* leastUtilized(const std::vector<Queue*>& queues)
+{
+    if (queues.empty()) {
+        return nullptr;
+    }
+    Queue* best = queues.front();
+    for (Queue* candidate : queues) {
+        if (best->size() == 0) {
+            return best;
+        }
+        if (candidate->size() < best->size()) {
+            best = candidate;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
 const std::string Queue::WRITE_ERROR = "QueueWriteError";
 
 Queue::Queue(const std::string& name, unsigned long maxMacros)
@@ -56,7 +79,12 @@ bool Queue::write(const Macro* macroPtr, int timeout)
         // as the mutable object it is.
         written = os::osQueueWrite(queueHandle, const_cast<Macro*>(macroPtr), timeout);
     } else {
-        Queue* target = queueSelectionAlgorithm(macroPtr, queuesToForwardTo);
+        // The default selection reads the list in place: the copy that the
+        // selection function's signature asks for would cost an allocation
+        // on every forwarded write, for the same choice.
+        Queue* target = queueSelectionAlgorithm == selectLeastUtilizedQueue
+                            ? leastUtilized(queuesToForwardTo)
+                            : queueSelectionAlgorithm(macroPtr, queuesToForwardTo);
         if (target == nullptr) {
             HALVIX_REPORT("write", Error::NULL_PTR, Error::ERROR,
                           "No forwarding queue selected to write macro '" + macroPtr->getName() +
@@ -93,19 +121,7 @@ void Queue::setQueueSelectionAlgorithm(Queue* (*const& algorithm)(const Macro*, 
 
 Queue* Queue::selectLeastUtilizedQueue(const Macro*, std::vector<Queue*> queues)
 {
-    if (queues.empty()) {
-        return nullptr;
-    }
-    Queue* best = queues.front();
-    for (Queue* candidate : queues) {
-        if (best->size() == 0) {
-            return best;
-        }
-        if (candidate->size() < best->size()) {
-            best = candidate;
-        }
-    }
-    return best;
+    return leastUtilized(queues);
 }
 
 void Queue::startForwardingTo(const Queue* queuePtr)
