@@ -167,6 +167,27 @@ TEST(TaskAutoDelete, TheTaskDeletesItselfAndLeavesTheCollection)
                      "started with auto delete; the termination request is queued."}));
 }
 
+TEST(TaskAutoDelete, ThePriorityIsKnownAsSoonAsStartReturns)
+{
+    ErrorRecorder errors;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        Gate gate;
+        auto* task = new Task("auto-priority", nullptr, 4);
+        ASSERT_TRUE(task->getEventQueuePtr()->write(gate.macro(), 0));  // it cannot end before the gate opens
+        ASSERT_TRUE(task->start(nullptr, nullptr, true));
+        int priority = 42;
+        EXPECT_TRUE(task->getPriority(priority));
+        EXPECT_EQ(priority, 0);
+        EXPECT_TRUE(task->setPriority(0));
+        EXPECT_NE(task->getOsTaskPtr(), nullptr);
+        ASSERT_TRUE(gate.reached());
+        task->terminate(false);
+        gate.open();
+        ASSERT_TRUE(eventually([] { return Task::getTaskPtr("auto-priority") == nullptr; }));
+    }
+    EXPECT_TRUE(errors.entries().empty());
+}
+
 TEST(TaskPool, AForwardingQueueSpreadsWorkOverThreeTasksWithoutLosingAny)
 {
 #if defined(__SANITIZE_THREAD__)
