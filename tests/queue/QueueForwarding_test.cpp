@@ -168,13 +168,9 @@ TEST(QueueForwarding, DestroyedQueuesLeaveEveryForwardingListAndAFullOneIsDraine
     std::atomic<int> destroyed{0};
     Queue pool("P", 2);
     auto full = std::make_unique<Queue>("full", 1);
-    CountedMacro filler("filler", false);
+    auto* blocker = new CountedMacro("blocker", true, &destroyed);
     auto* waiting = new CountedMacro("waiting", true, &destroyed);
-    BlockedForwardedWrite blocked(pool, *full, filler, *waiting);
-    Macro* taken = nullptr;
-    ASSERT_TRUE(full->read(taken, 0));
-    ASSERT_TRUE(full->write(new CountedMacro("blocker", true, &destroyed), 0));
-    ASSERT_EQ(blocked.writer.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+    BlockedForwardedWrite blocked(pool, *full, *blocker, *waiting);
     auto destroying = std::async(std::launch::async, [&full] { full.reset(); });
     ASSERT_TRUE(readyWithinBound(destroying));
     ASSERT_TRUE(readyWithinBound(blocked.writer));

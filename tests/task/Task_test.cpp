@@ -263,7 +263,8 @@ TEST(TaskLifecycle, AMacroWritingToItsOwnFullQueueWithoutLimitFailsInsteadOfWait
     auto result = written.get_future();
     ASSERT_TRUE(readyWithinBound(result));
     EXPECT_FALSE(result.get());
-    EXPECT_TRUE(task.terminate(true));  // the loop went on and read the request
+    ASSERT_TRUE(eventually([events] { return events->size() == 0; }));  // the loop went on
+    EXPECT_TRUE(task.terminate(true));
     EXPECT_EQ(errors.reports(), Lines{"QueueWriteError/ERROR/write: Could not write macro 'filler' to queue "
                                       "'self-writer-TaskEventQueue'."});
 }
