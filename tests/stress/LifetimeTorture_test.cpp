@@ -94,6 +94,30 @@ void send(Queue* queue, int timeout)
     }
 }
 
+// Ends the Task it runs on (waiting or not; a wait from its own thread is
+// refused but the request is queued) once its writer says the write returned.
+class EndOwnTask : public Command
+{
+public:
+    EndOwnTask(Task* task, std::shared_ptr<std::atomic<bool>> written, bool wait)
+        : Command("EndOwnTask"), task(task), written(std::move(written)), wait(wait)
+    {
+    }
+
+protected:
+    int myExecute() override
+    {
+        waitUntil([this] { return written->load(); });
+        task->terminate(wait);
+        return 0;
+    }
+
+private:
+    Task* task;
+    std::shared_ptr<std::atomic<bool>> written;
+    bool wait;
+};
+
 struct TimerFaults
 {
     std::atomic<long> afterStop{0};
@@ -278,10 +302,20 @@ private:
         for (int i = 0, n = static_cast<int>(random() % 8); i < n; ++i) {
             send(task->getEventQueuePtr(), 0);
         }
-        at("auto-delete task: terminate");
-        // The last touch: once the request is queued the Task may be gone.
-        while (!task->terminate(false)) {
-            std::this_thread::yield();
+        at("auto-delete task: ending it from its own thread");
+        // The Task ends itself, once this write has returned: the queue's
+        // semaphore may still be touched by a write whose macro has already
+        // been taken, and the Task deletes its queue when it ends.
+        auto written = std::make_shared<std::atomic<bool>>(false);
+        auto* ender = new Macro("ender", false, true);
+        ender->add(new EndOwnTask(task, written, random() % 2 == 0));
+        if (task->getEventQueuePtr()->write(ender, 0)) {
+            written->store(true);
+        } else {
+            delete ender;
+            while (!task->terminate(false)) {  // nothing is in flight: the last touch
+                std::this_thread::yield();
+            }
         }
     }
 

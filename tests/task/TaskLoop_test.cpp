@@ -172,7 +172,10 @@ TEST(TaskAutoDelete, ThePriorityIsKnownAsSoonAsStartReturns)
     ErrorRecorder errors;
     for (int attempt = 0; attempt < 20; ++attempt) {
         Gate gate;
-        auto* task = new Task("auto-priority", nullptr, 4);
+        // A new name each time: the last one's event queue may still be
+        // on its way out.
+        const std::string name = "auto-priority-" + std::to_string(attempt);
+        auto* task = new Task(name, nullptr, 4);
         ASSERT_TRUE(task->getEventQueuePtr()->write(gate.macro(), 0));  // it cannot end before the gate opens
         ASSERT_TRUE(task->start(nullptr, nullptr, true));
         int priority = 42;
@@ -183,7 +186,7 @@ TEST(TaskAutoDelete, ThePriorityIsKnownAsSoonAsStartReturns)
         ASSERT_TRUE(gate.reached());
         task->terminate(false);
         gate.open();
-        ASSERT_TRUE(eventually([] { return Task::getTaskPtr("auto-priority") == nullptr; }));
+        ASSERT_TRUE(eventually([&name] { return Task::getTaskPtr(name) == nullptr; }));
     }
     EXPECT_TRUE(errors.entries().empty());
 }
