@@ -151,6 +151,7 @@ TEST(QueueForwarding, StopForwardingToWaitsForTheWriteInFlightAndNeverWritesTheT
 TEST(QueueForwarding, DestroyedQueuesLeaveEveryForwardingListAndAFullOneIsDrainedForItsWriter)
 {
     ErrorRecorder errors;
+    CountedMacro stored("stored", false);  // outlives the queue that stores it
     Queue front("F", 2);
     auto source = std::make_unique<Queue>("S", 2);
     auto target = std::make_unique<Queue>("T", 1);
@@ -159,7 +160,6 @@ TEST(QueueForwarding, DestroyedQueuesLeaveEveryForwardingListAndAFullOneIsDraine
     front.startForwardingTo(target.get());
     target.reset();
     EXPECT_EQ(front.getNumQueuesToForwardTo(), 0u);
-    CountedMacro stored("stored", false);
     EXPECT_TRUE(front.write(&stored, 0));
     EXPECT_EQ(front.size(), 1u);
 

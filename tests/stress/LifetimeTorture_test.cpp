@@ -16,6 +16,7 @@
 
 #include <halvix/command/Command.h>
 #include <halvix/command/Macro.h>
+#include <halvix/os/osTask.h>
 #include <halvix/queue/Queue.h>
 #include <halvix/timer/Timer.h>
 
@@ -421,6 +422,7 @@ TEST(LifetimeTorture, TasksQueuesAndTimersComeAndGoWhileMacrosFlow)
         threads.emplace_back([t, &shared, deadline] {
             Torturer torturer(t, shared);
             torturer.run(deadline);
+            halvix::os::osTaskDetach();  // the record the library gave this thread
         });
     }
     where[kThreads].store("main: joining the threads");
