@@ -28,15 +28,26 @@
 //
 // Concurrency:
 //   - write, read and size may run on any number of threads at once.
-//   - write reads the forwarding list and the selection function without a
-//     lock: change them (startForwardingTo, stopForwardingTo,
-//     setQueueSelectionAlgorithm) only while no thread writes to this queue.
+//   - Forwarding may change while other threads write: a forwarded write
+//     holds the queue's forwarding guard shared while it chooses its target
+//     and writes to it, and startForwardingTo, stopForwardingTo and
+//     setQueueSelectionAlgorithm hold it exclusively. So a target removed by
+//     stopForwardingTo is never written through this queue once the call has
+//     returned; the call waits for the forwarded writes in flight, including
+//     one that waits for room in a full target. The selection function and a
+//     target's write run under the guard: they must not change the
+//     forwarding of this queue.
 //   - The Queue Collection is guarded by a lock of its own, so queues may be
 //     created, destroyed and looked up from several threads; a queue found
-//     with getQueuePtr must still outlive its use.
-//   - Shutdown order: remove a queue from every forwarding list that names it
-//     (stopForwardingTo) and stop every thread that reads or writes it before
-//     destroying it. The forwarding relation must stay free of cycles.
+//     with getQueuePtr must still outlive its use. outputQueues prints without
+//     that lock (output may look queues up), and a queue being destroyed
+//     waits for the printing to end: an output() must not destroy a queue.
+//   - Shutdown order: stop every thread that reads or writes a queue before
+//     destroying it. A queue being destroyed leaves the forwarding lists
+//     that name it (waiting for the writes in flight to it, and deleting the
+//     auto-delete macros it holds if a writer waits for room in it) and
+//     leaves the targets it forwarded to. The forwarding relation must stay
+//     free of cycles.
 #ifndef HALVIX_QUEUE_QUEUE_H
 #define HALVIX_QUEUE_QUEUE_H
 
@@ -44,8 +55,11 @@
 #include <halvix/command/Macro.h>
 #include <halvix/queue/WriteableQueue.h>
 
+#include <atomic>
+#include <functional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace halvix::queue {
@@ -87,9 +101,15 @@ public:
 
     const std::string& getName() const { return name; }
     unsigned long getMaxMacros() const { return maxMacros; }
-    unsigned long getNumQueuesToForwardTo() const { return queuesToForwardTo.size(); }
+    unsigned long getNumQueuesToForwardTo() const
+    {
+        return numQueuesToForwardTo.load(std::memory_order_acquire);
+    }
 
-    // Replaces this queue's selection function (not null).
+    // Replaces this queue's selection function. A null function would crash
+    // the next forwarded write, so it is reported and thrown ("NullPtr") and
+    // the previous function stays, as for every other null argument of a
+    // queue operation.
     void setQueueSelectionAlgorithm(Queue* (*const& algorithm)(const command::Macro*, std::vector<Queue*>));
 
     // The first queue with the fewest macros (ties to the earlier one; an
@@ -108,22 +128,62 @@ public:
     static Queue* getQueuePtr(const std::string& name);
 
     // "*** Current queues are:", then every queue in name order, each followed
-    // by an empty line.
+    // by an empty line. Called without the Queue Collection's lock, so an
+    // output() may look queues up; it must not destroy one.
     static std::ostream& outputQueues(std::ostream& os);
 
     // Name, capacity, store handle, selection function and targets, one per line.
     virtual std::ostream& output(std::ostream& os) const;
 
-    // Unregisters the queue, deletes the auto-delete macros still stored and
-    // releases the store. Done once; the destructor calls it.
+    // Unregisters the queue, leaves every forwarding list (see Concurrency),
+    // deletes the auto-delete macros still stored and releases the store.
+    // Done once; the destructor calls it.
     void cleanUp();
 
+    // --- For the library's own modules (Tasks), not for applications ---
+
+    // Names the one thread that reads this queue, or none (a default id). A
+    // write with time-out -1 by that very thread into this queue when it is
+    // full could never complete: it is answered at once as a failed write
+    // (reported, false) instead. A Task's event loop names its thread while
+    // it runs.
+    void setSoleReader(std::thread::id reader);
+
+    // Makes every queue that forwards to this one stop doing so, each as
+    // stopForwardingTo does (waiting for the writes in flight to this queue).
+    // While it waits and mayDrain() holds, it deletes the auto-delete macros
+    // stored here, so that a writer waiting for room in this queue, which
+    // nobody reads any more, can finish.
+    void stopForwardingFromEverySource(const std::function<bool()>& mayDrain);
+
+    // Stores the macro in this queue itself (never forwarding), waiting up
+    // to the time-out; a failure is answered with false only, unreported:
+    // for a caller that retries, as a Task's destructor waiting for room for
+    // its termination request.
+    bool storeQuietly(const command::Macro* macroPtr, int timeout);
+
 private:
+    struct Links;  // forwarding guard and reverse links (src/QueueLinks.h)
+
+    HALVIX_INTERNAL bool store(const command::Macro* macroPtr, int timeout);
+    HALVIX_INTERNAL void drainAutoDeleteMacros();
+    HALVIX_INTERNAL void leaveTargets();
+
     std::string name;
     unsigned long maxMacros;
-    void* queueHandle;                      // the OS message queue holding the macros
-    std::vector<Queue*> queuesToForwardTo;  // not owned; empty: writes are stored here
-    SelectionAlgorithm queueSelectionAlgorithm;
+    void* queueHandle;  // the OS message queue holding the macros
+    // Not owned; empty: writes are stored here. Guarded by the forwarding
+    // guard in links (shared to read, exclusive to change).
+    std::vector<Queue*> queuesToForwardTo;
+    SelectionAlgorithm queueSelectionAlgorithm;  // guarded like queuesToForwardTo
+    // queuesToForwardTo.size(), for the unguarded test of a write that stores
+    // here. Release on change, acquire on read: a writer that sees targets
+    // then takes the guard, which orders the list itself.
+    std::atomic<unsigned long> numQueuesToForwardTo{0};
+    // The thread that alone reads this queue; relaxed, as each thread only
+    // compares it with itself and a Task sets it on its own thread.
+    std::atomic<std::thread::id> soleReader{};
+    Links* links;  // owned
 };
 
 HALVIX_API std::ostream& operator<<(std::ostream& os, const Queue& queue);

@@ -48,11 +48,18 @@
 //   2. A derived Task whose hooks use members of its own must do step 1 in
 //      its own destructor: ~Task stops a running thread too, but only after
 //      the derived part is gone.
-//   3. Stop writers and remove the event queue from every forwarding list
-//      (removeQueue) before the Task is destroyed. Destroying a running Task
-//      terminates it and waits for its thread before the event queue goes
-//      away; auto-delete macros still queued are then deleted, others are
-//      left to their owners.
+//   3. Stop the writers of the event queue itself before the Task is
+//      destroyed. Destroying a Task first makes every queue that forwards to
+//      it stop (writers of a pool queue may go on: their macros go to the
+//      other Tasks), then terminates a running Task and waits for its thread
+//      before the event queue goes away; auto-delete macros still queued are
+//      then deleted, others are left to their owners. A Task is destroyed
+//      by a controlling thread, never from a macro on its own thread (only an
+//      autoDelete Task deletes itself, after its loop has ended).
+//
+// A macro on the Task's thread that writes to the Task's own event queue
+// with time-out -1 while the queue is full would wait for itself for ever:
+// the write fails at once instead (reported as a failed write, false).
 // A Task started with autoDelete belongs to its thread: it deletes itself
 // when the thread ends, so once a termination request may have reached it no
 // other thread may touch it, and the application never deletes it. Work
@@ -186,7 +193,8 @@ public:
 
     // Makes queuePtr forward to (addQueue) or no longer forward to
     // (removeQueue) this Task's event queue. Null is reported and thrown
-    // ("NullPtr"). Not while other threads write to queuePtr.
+    // ("NullPtr"). Other threads may write to queuePtr meanwhile; removeQueue
+    // waits for their writes in flight to this Task (see Queue.h).
     void addQueue(queue::Queue* queuePtr);
     void removeQueue(queue::Queue* queuePtr);
 
@@ -209,16 +217,20 @@ public:
     int getExitStatus() const { return exitStatus.load(std::memory_order_relaxed); }
     void setState(State newState) { state.store(newState, std::memory_order_release); }
     // The OS task of the current or last run; null before the first start.
-    // For an autoDelete Task it is set by the new thread as it begins.
+    // Set when start returns, also for an autoDelete Task (valid while its
+    // thread runs).
     void* getOsTaskPtr() const { return osTaskPtr.load(std::memory_order_acquire); }
     bool isThreadOfExecutionRunning() const { return getState() != NOT_RUNNING; }
     // Called by the thread as it ends: exit status, then NOT_RUNNING.
     void threadOfExecutionFinished(int exitStatus);
 
-    // The destructor's work: leaves the Task Collection, terminates and waits
-    // for a running thread (when the event queue is full, the failed request
-    // is reported and a second one waits for a slot), releases the OS task
-    // handle. Safe to call twice.
+    // The destructor's work: leaves the Task Collection; makes every queue
+    // that forwards to the event queue stop doing so (addQueue, or the
+    // constructor's queuePtr; a pool queue destroyed first has already let
+    // go); terminates a running thread and waits for it. When the event queue
+    // is full, the refused request is reported and a second one waits for a
+    // slot while the thread lives; a thread that ends by itself meanwhile is
+    // joined. Releases the OS task handle. Safe to call twice.
     void cleanUp();
 
     // "Name", "Event Queue", "State", "OS Task Pointer" and "Exit Status"
@@ -249,6 +261,8 @@ private:
     // The report of join/terminate(true) when the OS join cannot be used;
     // empty when it can.
     HALVIX_INTERNAL std::string reasonJoinIsImpossible() const;
+    // cleanUp's end of a running thread whose event queue refused the request.
+    HALVIX_INTERNAL void waitForThreadBehindFullQueue();
 
     std::string name;
     queue::Queue eventQueue;

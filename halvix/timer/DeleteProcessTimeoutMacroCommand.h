@@ -4,7 +4,9 @@
 // A destroyed Timer may still have deliveries of its macro waiting in the
 // queue, so it cannot delete the macro itself. It queues a macro holding this
 // command behind them instead; executed, the command deletes the Process
-// Timeout Macro (once: a second execution does nothing) and returns 0.
+// Timeout Macro (once: a second execution does nothing) and returns 0. When a
+// delivery of the macro is still waiting or running elsewhere (a queue that
+// forwards to several consumers), that delivery deletes it as it ends.
 #ifndef HALVIX_TIMER_DELETEPROCESSTIMEOUTMACROCOMMAND_H
 #define HALVIX_TIMER_DELETEPROCESSTIMEOUTMACROCOMMAND_H
 

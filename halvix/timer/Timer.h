@@ -26,8 +26,29 @@
 //   - States: STOPPED (new or stopped), RUNNING (armed; a repeating timer stays
 //     RUNNING when it fires), EXPIRED (a one-shot timer fired). A start while
 //     RUNNING and a stop while STOPPED are refused with a report.
-//   - After stop() returns, handleTimeout is not called again until the next
-//     start, and a call already running on another thread has finished.
+//   - Each expiry belongs to the start (or re-arm) that armed it: an expiry
+//     of an earlier start that comes in late, after a stop and a new start,
+//     is dropped, so it never cuts the new start's delay short. A one-shot
+//     start takes at most one expiry.
+//   - One timer's deliveries never run at the same time, also when its queue
+//     forwards to several consumers: the macro is in the queue at most once.
+//     An expiry that finds the previous delivery still waiting or running is
+//     an overrun; it is handed to that delivery, which posts the macro again
+//     behind the queue when it ends, so every expiry still gives one
+//     handleTimeout call (unless the timer is stopped first).
+//   - stop() and destruction, called on a thread that is not inside a
+//     handleTimeout, wait for a handleTimeout of this timer that is running on
+//     another thread: after stop() returns there, handleTimeout is not called
+//     again until the next start. Like del_timer_sync in the Linux kernel,
+//     their caller must therefore not hold a lock that handleTimeout takes.
+//   - stop() and destruction called from inside any handleTimeout (of this
+//     timer or another, nested or not) do not wait: two handlers stopping each
+//     other's timers on two threads would wait for each other for ever. A
+//     handler that stops another timer must therefore allow for one last call
+//     of that timer's handleTimeout already running on another thread, and a
+//     handler may destroy a timer only if that timer is not delivered on
+//     another thread (the same consumer, or stopped and waited for elsewhere).
+//     handleTimeout may stop, restart or destroy its own timer.
 //   - Writes into the queue never wait: a full queue loses that expiry (with
 //     a report), never blocks the timer thread.
 //   - The queue must outlive the Timer. Destruction stops the timer, ends its
@@ -37,9 +58,6 @@
 //   - Shutdown order for a derived Timer: its destructor calls cleanUp() first,
 //     so that no delivery reaches handleTimeout while the derived part is
 //     being destroyed (the base destructor runs only after it is gone).
-//   - stop() and destruction wait for a handleTimeout of this timer that is
-//     running on another thread; handleTimeout may stop, restart or destroy
-//     its own timer.
 //   - Timers may be created, started, stopped and destroyed from several
 //     threads; one Timer is controlled by one thread at a time.
 #ifndef HALVIX_TIMER_TIMER_H
@@ -51,7 +69,7 @@
 #include <halvix/queue/Queue.h>
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <ostream>
@@ -60,6 +78,7 @@
 namespace halvix::timer {
 
 class ProcessTimeoutCommand;
+class ProcessTimeoutMacro;
 
 class HALVIX_API Timer
 {
@@ -86,6 +105,18 @@ public:
     // cleanUp().
     virtual ~Timer() = 0;
 
+    // Nine labelled lines: id, queue, OS timer, state, macro, command,
+    // start id, repeat rate (with "ms") and argument pointer.
+    virtual std::ostream& output(std::ostream& os) const;
+
+    // The application's timeout action, on the queue consumer's thread.
+    virtual void handleTimeout() = 0;
+
+    // Called on the timer thread at expiry: drops an expiry of an earlier
+    // start, re-arms a repeating timer, then posts the Process Timeout Macro
+    // (or hands the expiry to the delivery still posted).
+    virtual void processTimeout();
+
     // Arms the timer: first expiry after `ms` milliseconds, then every
     // `repeatRate` ms (0: one-shot). `argPtr` is kept for the application
     // (getArgPtr). Refused with a report while RUNNING.
@@ -98,16 +129,10 @@ public:
     // wrapped-around delay.
     bool startAbsolute(long time, unsigned int repeatRate, void* argPtr);
 
-    // Disarms the timer and makes every delivery still queued stale. Reported
-    // as a warning when the timer is already STOPPED.
+    // Disarms the timer and makes every delivery still queued stale; waits
+    // for a running delivery as the class comment says. Reported as a
+    // warning when the timer is already STOPPED.
     void stop();
-
-    // The application's timeout action, on the queue consumer's thread.
-    virtual void handleTimeout() = 0;
-
-    // Called on the timer thread at expiry: re-arms a repeating timer, then
-    // posts the Process Timeout Macro.
-    virtual void processTimeout();
 
     // The callback of the OS timer: finds the Timer through its thread's
     // options and calls processTimeout.
@@ -126,10 +151,6 @@ public:
     void* getArgPtr() const { return argPtr.load(std::memory_order_acquire); }
     command::Macro* getProcessTimeoutMacroPtr() const { return processTimeoutMacroPtr; }
 
-    // Nine labelled lines: id, queue, OS timer, state, macro, command,
-    // start id, repeat rate (with "ms") and argument pointer.
-    virtual std::ostream& output(std::ostream& os) const;
-
 protected:
     // The last id handed out; guarded by the timer registry's lock.
     // Protected so a derived class can inspect or move the sequence.
@@ -138,34 +159,35 @@ protected:
 private:
     friend class ProcessTimeoutCommand;
 
-    // Deliveries: the consumer enters a current delivery before it calls
-    // handleTimeout and leaves it after; stop and cleanUp wait for deliveries
-    // running on other threads.
     // getNextId's work, for a caller that holds the registry's lock.
     HALVIX_INTERNAL static unsigned int nextFreeId(const std::map<unsigned int, Timer*>& timers);
-
-    HALVIX_INTERNAL bool enterDelivery(unsigned int deliveredStartId);
-    HALVIX_INTERNAL static void leaveDelivery(Timer* timer);
+    // The Process Timeout Macro with the record of deliveries; its mutex is
+    // the timer's delivery lock.
+    HALVIX_INTERNAL ProcessTimeoutMacro& deliveries() const;
+    // Waits, holding the delivery lock, until no delivery of this timer runs,
+    // unless the caller is inside a handleTimeout.
     HALVIX_INTERNAL void waitForDeliveriesElsewhere(std::unique_lock<std::mutex>& lock);
 
     queue::Queue* queuePtr;  // not owned; never null after construction
     unsigned int id;
     void* osTimerPtr;
     // Written by start/stop (controlling thread) and processTimeout (timer
-    // thread); read by anyone: release/acquire so a reader of the state sees
-    // what was set before it.
+    // thread) under the delivery lock; read by anyone: release/acquire so a
+    // reader of the state sees what was set before it.
     std::atomic<int> state;
-    command::Macro* processTimeoutMacroPtr;           // owned until handed to the consumer
+    // Owned until handed to the consumer; a ProcessTimeoutMacro.
+    command::Macro* processTimeoutMacroPtr;
     ProcessTimeoutCommand* processTimeoutCommandPtr;  // owned by the macro
-    // Generation number: raised by every start and stop. Changed under
-    // deliveryMutex; read without it by accessors.
+    // Generation number: raised by every start and stop. Changed under the
+    // delivery lock; read without it by accessors.
     std::atomic<unsigned int> startId;
     std::atomic<unsigned int> repeatRate;  // read on the timer thread at expiry
     std::atomic<void*> argPtr;
-
-    std::mutex deliveryMutex;
-    std::condition_variable deliveryFinished;
-    int deliveriesInProgress = 0;  // guarded by deliveryMutex
+    // When the current start or re-arm is due (monotonic clock), taken
+    // before the OS timer is armed, so that the OS timer, which never fires
+    // early, never fires before it for the current start. Guarded by the
+    // delivery lock.
+    std::chrono::steady_clock::time_point dueTime;
 };
 
 HALVIX_API std::ostream& operator<<(std::ostream& os, const Timer& timer);

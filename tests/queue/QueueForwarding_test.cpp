@@ -7,6 +7,8 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -18,6 +20,13 @@ using namespace halvix::test;
 using halvix::command::Macro;
 using halvix::error::Error;
 using halvix::queue::Queue;
+
+// Every wait on another thread is bounded: a lost wake-up fails the test.
+template <typename Future>
+bool readyWithinBound(Future& future)
+{
+    return future.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+}
 
 TEST(QueueSelection, LeastUtilizedFirstWithTiesToTheEarlierQueue)
 {
@@ -61,6 +70,21 @@ TEST(QueueSelection, ReplaceableAndNullSelectionIsReported)
               Lines{"NullPtr/ERROR/write: No forwarding queue selected to write macro 'M' to queue 'F'."});
 }
 
+TEST(QueueSelection, NullSelectionAlgorithmIsRefusedAndThePreviousOneKept)
+{
+    ErrorRecorder errors;
+    CountedMacro macro("M", false);
+    Queue front("F", 2), a("A", 2), b("B", 2);
+    front.startForwardingTo(&a);
+    front.startForwardingTo(&b);
+    front.setQueueSelectionAlgorithm([](const Macro*, std::vector<Queue*> queues) { return queues.back(); });
+    EXPECT_THROW(front.setQueueSelectionAlgorithm(nullptr), Error);
+    EXPECT_TRUE(front.write(&macro, 0));  // no crash: the previous choice still holds
+    EXPECT_EQ(b.size(), 1u);
+    EXPECT_EQ(errors.reports(), Lines{"NullPtr/ERROR/setQueueSelectionAlgorithm: Null pointer (algorithm) "
+                                      "passed to Queue::setQueueSelectionAlgorithm for queue 'F'."});
+}
+
 TEST(QueueForwarding, ChangesThatChangeNothingAreWarningsAndFailedWritesAreReportedTwice)
 {
     ErrorRecorder errors;
@@ -90,6 +114,70 @@ TEST(QueueForwarding, ChangesThatChangeNothingAreWarningsAndFailedWritesAreRepor
     front.stopForwardingTo(&target);
     EXPECT_TRUE(front.write(&macro, 0));
     EXPECT_EQ(front.size(), 1u);
+}
+
+// A writer waits (time-out -1) for room in a full target behind a forwarder.
+struct BlockedForwardedWrite
+{
+    BlockedForwardedWrite(Queue& front, Queue& target, Macro& filler, Macro& macro)
+    {
+        front.startForwardingTo(&target);
+        EXPECT_TRUE(target.write(&filler, 0));
+        writer = std::async(std::launch::async, [&front, &macro] { return front.write(&macro, -1); });
+        EXPECT_EQ(writer.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    }
+    std::future<bool> writer;
+};
+
+TEST(QueueForwarding, StopForwardingToWaitsForTheWriteInFlightAndNeverWritesTheTargetAfter)
+{
+    CountedMacro filler("filler", false), macro("M", false), later("later", false);
+    Queue front("F", 2), target("T", 1);
+    BlockedForwardedWrite blocked(front, target, filler, macro);
+    auto stopping = std::async(std::launch::async, [&] { front.stopForwardingTo(&target); });
+    EXPECT_EQ(stopping.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    Macro* taken = nullptr;
+    ASSERT_TRUE(target.read(taken, 0));  // room: the write in flight ends, then the stop
+    ASSERT_TRUE(readyWithinBound(blocked.writer));
+    EXPECT_TRUE(blocked.writer.get());
+    ASSERT_TRUE(readyWithinBound(stopping));
+    EXPECT_TRUE(front.write(&later, 0));
+    EXPECT_EQ(front.size(), 1u);  // stored here, not in the removed target
+    EXPECT_TRUE(target.read(taken, 0));
+    EXPECT_EQ(taken, &macro);
+    EXPECT_EQ(target.size(), 0u);
+}
+
+TEST(QueueForwarding, DestroyedQueuesLeaveEveryForwardingListAndAFullOneIsDrainedForItsWriter)
+{
+    ErrorRecorder errors;
+    CountedMacro stored("stored", false);  // outlives the queue that stores it
+    Queue front("F", 2);
+    auto source = std::make_unique<Queue>("S", 2);
+    auto target = std::make_unique<Queue>("T", 1);
+    source->startForwardingTo(target.get());
+    source.reset();  // a source going first leaves its target's list of sources
+    front.startForwardingTo(target.get());
+    target.reset();
+    EXPECT_EQ(front.getNumQueuesToForwardTo(), 0u);
+    EXPECT_TRUE(front.write(&stored, 0));
+    EXPECT_EQ(front.size(), 1u);
+
+    // A target destroyed while a writer waits for room in it: the auto-delete
+    // macros in it are deleted to let the write finish, then the writer's.
+    std::atomic<int> destroyed{0};
+    Queue pool("P", 2);
+    auto full = std::make_unique<Queue>("full", 1);
+    auto* blocker = new CountedMacro("blocker", true, &destroyed);
+    auto* waiting = new CountedMacro("waiting", true, &destroyed);
+    BlockedForwardedWrite blocked(pool, *full, *blocker, *waiting);
+    auto destroying = std::async(std::launch::async, [&full] { full.reset(); });
+    ASSERT_TRUE(readyWithinBound(destroying));
+    ASSERT_TRUE(readyWithinBound(blocked.writer));
+    EXPECT_TRUE(blocked.writer.get());
+    EXPECT_EQ(destroyed.load(), 2);
+    EXPECT_EQ(pool.getNumQueuesToForwardTo(), 0u);
+    EXPECT_TRUE(errors.entries().empty());
 }
 
 TEST(QueueForwarding, WritersThroughAForwarderToThreeReadersLoseNothing)

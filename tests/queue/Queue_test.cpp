@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <sstream>
 
@@ -107,6 +109,29 @@ TEST(QueueOutput, PrintsLabelledLinesAndEveryQueue)
     EXPECT_EQ(dump.rfind("*** Current queues are:\nName                = 'Q'\n", 0), 0u);
     EXPECT_NE(dump.find("    T\n\nName                = 'T'\n"), std::string::npos);
     EXPECT_EQ(dump.substr(dump.size() - 23), "Queues to forward to:\n\n");
+}
+
+// Looks another queue up while it is printed, as a derived queue may.
+class LookingQueue : public Queue
+{
+public:
+    using Queue::Queue;
+    std::ostream& output(std::ostream& os) const override
+    {
+        return Queue::output(os) << "sees " << Queue::getQueuePtr("looking")->getName() << std::endl;
+    }
+};
+
+TEST(QueueOutput, AnOutputThatLooksQueuesUpDoesNotDeadlockThePrinter)
+{
+    LookingQueue looking("looking", 2);
+    auto printed = std::async(std::launch::async, [] {
+        std::ostringstream all;
+        Queue::outputQueues(all);
+        return all.str();
+    });
+    ASSERT_EQ(printed.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_NE(printed.get().find("sees looking\n"), std::string::npos);
 }
 
 }  // namespace

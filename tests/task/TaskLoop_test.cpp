@@ -167,6 +167,30 @@ TEST(TaskAutoDelete, TheTaskDeletesItselfAndLeavesTheCollection)
                      "started with auto delete; the termination request is queued."}));
 }
 
+TEST(TaskAutoDelete, ThePriorityIsKnownAsSoonAsStartReturns)
+{
+    ErrorRecorder errors;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        Gate gate;
+        // A new name each time: the last one's event queue may still be
+        // on its way out.
+        const std::string name = "auto-priority-" + std::to_string(attempt);
+        auto* task = new Task(name, nullptr, 4);
+        ASSERT_TRUE(task->getEventQueuePtr()->write(gate.macro(), 0));  // it cannot end before the gate opens
+        ASSERT_TRUE(task->start(nullptr, nullptr, true));
+        int priority = 42;
+        EXPECT_TRUE(task->getPriority(priority));
+        EXPECT_EQ(priority, 0);
+        EXPECT_TRUE(task->setPriority(0));
+        EXPECT_NE(task->getOsTaskPtr(), nullptr);
+        ASSERT_TRUE(gate.reached());
+        task->terminate(false);
+        gate.open();
+        ASSERT_TRUE(eventually([&name] { return Task::getTaskPtr(name) == nullptr; }));
+    }
+    EXPECT_TRUE(errors.entries().empty());
+}
+
 TEST(TaskPool, AForwardingQueueSpreadsWorkOverThreeTasksWithoutLosingAny)
 {
 #if defined(__SANITIZE_THREAD__)

@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -216,6 +218,81 @@ TEST(TaskLifecycle, AFullEventQueueRefusesTheRequestButDestroyingTheTaskStillEnd
     }
 }
 
+TEST(TaskLifecycle, DestructorReturnsWhenTheThreadEndsByItselfBehindAFullQueue)
+{
+    ErrorRecorder errors;
+    auto task = std::make_unique<Task>("ends-alone", nullptr, 1);
+    Queue* events = task->getEventQueuePtr();
+    ASSERT_TRUE(task->start(nullptr, nullptr, false));
+    // Behind the entry gate, a macro fills the one slot again and throws:
+    // the thread ends and the queue stays full.
+    halvix::command::Macro stuck("stuck", false, false);
+    halvix::command::Macro thrower("thrower", false, false);
+    thrower.add(new FunctionCommand([events, &stuck]() -> int {
+        events->write(&stuck, 0);
+        throw std::runtime_error("gone");
+    }));
+    Gate entry;
+    ASSERT_TRUE(events->write(entry.macro(), 0));
+    ASSERT_TRUE(entry.reached());
+    ASSERT_TRUE(events->write(&thrower, 0));
+    auto destroyed = std::async(std::launch::async, [&task] {
+        task.reset();
+        halvix::os::osTaskDetach();  // the join gave this thread a task record
+    });
+    // The destructor's request was refused; now the thread ends by itself.
+    ASSERT_TRUE(eventually([&errors] { return errors.entries().size() >= 2; }));
+    entry.open();
+    ASSERT_TRUE(readyWithinBound(destroyed));
+    EXPECT_EQ(errors.reports().back(),
+              "TaskError/CRITICAL/go: Exception:\ngone\ncaught by task 'ends-alone' - thread of execution is "
+              "exiting.");
+}
+
+TEST(TaskLifecycle, AMacroWritingToItsOwnFullQueueWithoutLimitFailsInsteadOfWaitingForItself)
+{
+    ErrorRecorder errors;
+    Task task("self-writer", nullptr, 1);
+    ASSERT_TRUE(task.start(nullptr, nullptr, false));
+    halvix::command::Macro filler("filler", false, false);
+    std::promise<bool> written;
+    Queue* events = task.getEventQueuePtr();
+    ASSERT_TRUE(events->write(macroOf("writer",
+                                      [events, &filler, &written] {
+                                          ASSERT_TRUE(events->write(&filler, -1));  // the slot is free
+                                          written.set_value(events->write(&filler, -1));
+                                      }),
+                              -1));
+    auto result = written.get_future();
+    ASSERT_TRUE(readyWithinBound(result));
+    EXPECT_FALSE(result.get());
+    ASSERT_TRUE(eventually([events] { return events->size() == 0; }));  // the loop went on
+    EXPECT_TRUE(task.terminate(true));
+    EXPECT_EQ(errors.reports(), Lines{"QueueWriteError/ERROR/write: Could not write macro 'filler' to queue "
+                                      "'self-writer-TaskEventQueue'."});
+}
+
+TEST(TaskLifecycle, ADestroyedPoolWorkerNoLongerReceivesWorkAndAPoolDestroyedFirstIsNotTouched)
+{
+    ErrorRecorder errors;
+    auto pool = std::make_unique<Queue>("pool", 4);
+    auto first = std::make_unique<Task>("worker-1", pool.get(), 4);
+    Task second("worker-2", nullptr, 4);
+    second.addQueue(pool.get());
+    ASSERT_TRUE(first->start(nullptr, nullptr, false));
+    ASSERT_TRUE(second.start(nullptr, nullptr, false));
+    first.reset();
+    EXPECT_EQ(pool->getNumQueuesToForwardTo(), 1u);
+    std::promise<std::string> ranOn;
+    ASSERT_TRUE(pool->write(macroOf("job", [&ranOn] { ranOn.set_value(Task::getMyName()); }), 0));
+    auto name = ranOn.get_future();
+    ASSERT_TRUE(readyWithinBound(name));
+    EXPECT_EQ(name.get(), "worker-2");
+    pool.reset();  // the worker, destroyed later, must not touch it
+    EXPECT_TRUE(second.terminate(true));
+    EXPECT_TRUE(errors.entries().empty());
+}
+
 TEST(TaskOutput, TasksPrintToTheCharacter)
 {
     std::ostringstream empty;
@@ -241,6 +318,29 @@ TEST(TaskOutput, TasksPrintToTheCharacter)
                          "Event Queue         = 'alpha-TaskEventQueue'\nState               = 0\n"
                          "OS Task Pointer     = " +
                              handle.str() + "\nExit Status         = 0\n\n" + one.str() + "\n");
+}
+
+// Looks itself up while it is printed, as a derived Task may.
+class LookingTask : public Task
+{
+public:
+    using Task::Task;
+    std::ostream& output(std::ostream& os) const override
+    {
+        return Task::output(os) << "sees " << Task::getTaskPtr(getName())->getName() << std::endl;
+    }
+};
+
+TEST(TaskOutput, AnOutputThatLooksTasksUpDoesNotDeadlockThePrinter)
+{
+    LookingTask looking("looking", nullptr, 2);
+    auto printed = std::async(std::launch::async, [] {
+        std::ostringstream all;
+        Task::outputTasks(all);
+        return all.str();
+    });
+    ASSERT_TRUE(readyWithinBound(printed));
+    EXPECT_NE(printed.get().find("sees looking\n"), std::string::npos);
 }
 
 }  // namespace

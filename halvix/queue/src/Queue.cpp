@@ -4,6 +4,8 @@
 #include "halvix/error/Report.h"
 #include "halvix/os/osQueue.h"
 #include "halvix/queue/src/QueueCollection.h"
+#include "halvix/queue/src/QueueLinks.h"
+#include "halvix/singleton/src/RegistryPrinting.h"
 #include "halvix/utils/src/LabelledLine.h"
 
 #include <algorithm>
@@ -16,6 +18,19 @@ using command::Macro;
 using error::Error;
 
 namespace {
+
+using Printing = singleton::RegistryPrinting<std::map<std::string, Queue*>>;
+
+// Removes the first `value` from `list`; says whether it was there.
+bool eraseOne(std::vector<Queue*>& list, const Queue* value)
+{
+    auto found = std::find(list.begin(), list.end(), value);
+    if (found == list.end()) {
+        return false;
+    }
+    list.erase(found);
+    return true;
+}
 
 // The first queue with the fewest macros, ties to the earlier one; an empty
 // queue is taken at once. Sizes are read afresh at every comparison.
@@ -42,7 +57,7 @@ const std::string Queue::WRITE_ERROR = "QueueWriteError";
 
 Queue::Queue(const std::string& name, unsigned long maxMacros)
     : name(name), maxMacros(maxMacros), queueHandle(nullptr),
-      queueSelectionAlgorithm(selectLeastUtilizedQueue)
+      queueSelectionAlgorithm(selectLeastUtilizedQueue), links(new Links)
 {
     bool registered = false;
     {
@@ -57,6 +72,7 @@ Queue::Queue(const std::string& name, unsigned long maxMacros)
     }
     // Reported outside the lock: a strategy may look queues up itself.
     if (!registered) {
+        delete links;
         HALVIX_THROW("Queue", Error::ALREADY_EXISTS, Error::ERROR,
                      "Queue '" + name + "' is already in the Queue Collection (i.e., name is not unique).");
     }
@@ -65,6 +81,19 @@ Queue::Queue(const std::string& name, unsigned long maxMacros)
 Queue::~Queue()
 {
     cleanUp();
+    delete links;
+}
+
+bool Queue::store(const Macro* macroPtr, int timeout)
+{
+    // The sole reader cannot make room while it waits here itself: waiting
+    // without limit would never end, so it gets one try.
+    if (timeout == -1 && soleReader.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+        timeout = 0;
+    }
+    // The store carries untyped pointers; the reader gets the macro back as
+    // the mutable object it is.
+    return os::osQueueWrite(queueHandle, const_cast<Macro*>(macroPtr), timeout);
 }
 
 bool Queue::write(const Macro* macroPtr, int timeout)
@@ -73,31 +102,48 @@ bool Queue::write(const Macro* macroPtr, int timeout)
         HALVIX_THROW("write", Error::NULL_PTR, Error::ERROR,
                      "Null pointer (macroPtr) passed to Queue::write for queue '" + name + "'.");
     }
-    bool written;
-    if (queuesToForwardTo.empty()) {
-        // The store carries untyped pointers; the reader gets the macro back
-        // as the mutable object it is.
-        written = os::osQueueWrite(queueHandle, const_cast<Macro*>(macroPtr), timeout);
+    bool written = false;
+    bool selected = true;
+    if (numQueuesToForwardTo.load(std::memory_order_acquire) == 0) {
+        written = store(macroPtr, timeout);
     } else {
-        // The default selection reads the list in place: the copy that the
-        // selection function's signature asks for would cost an allocation
-        // on every forwarded write, for the same choice.
-        Queue* target = queueSelectionAlgorithm == selectLeastUtilizedQueue
-                            ? leastUtilized(queuesToForwardTo)
-                            : queueSelectionAlgorithm(macroPtr, queuesToForwardTo);
-        if (target == nullptr) {
-            HALVIX_REPORT("write", Error::NULL_PTR, Error::ERROR,
-                          "No forwarding queue selected to write macro '" + macroPtr->getName() +
-                              "' to queue '" + name + "'.");
-            return false;
+        // Held until the target has the macro (or refused it): a target that
+        // stopForwardingTo removes is never written after that call returned.
+        SharedGuard guard(links->guard);
+        if (queuesToForwardTo.empty()) {
+            written = store(macroPtr, timeout);  // the last target went meanwhile
+        } else {
+            // The default selection reads the list in place: the copy that the
+            // selection function's signature asks for would cost an allocation
+            // on every forwarded write, for the same choice.
+            Queue* target = queueSelectionAlgorithm == selectLeastUtilizedQueue
+                                ? leastUtilized(queuesToForwardTo)
+                                : queueSelectionAlgorithm(macroPtr, queuesToForwardTo);
+            selected = target != nullptr;
+            written = selected && target->write(macroPtr, timeout);
         }
-        written = target->write(macroPtr, timeout);
+    }
+    if (!selected) {
+        HALVIX_REPORT("write", Error::NULL_PTR, Error::ERROR,
+                      "No forwarding queue selected to write macro '" + macroPtr->getName() + "' to queue '" +
+                          name + "'.");
+        return false;
     }
     if (!written) {
         HALVIX_REPORT("write", WRITE_ERROR, Error::ERROR,
                       "Could not write macro '" + macroPtr->getName() + "' to queue '" + name + "'.");
     }
     return written;
+}
+
+bool Queue::storeQuietly(const Macro* macroPtr, int timeout)
+{
+    return macroPtr != nullptr && store(macroPtr, timeout);
+}
+
+void Queue::setSoleReader(std::thread::id reader)
+{
+    soleReader.store(reader, std::memory_order_relaxed);
 }
 
 bool Queue::read(Macro*& macroPtr, int timeout)
@@ -116,6 +162,12 @@ unsigned long Queue::size() const
 
 void Queue::setQueueSelectionAlgorithm(Queue* (*const& algorithm)(const Macro*, std::vector<Queue*>))
 {
+    if (algorithm == nullptr) {
+        HALVIX_THROW("setQueueSelectionAlgorithm", Error::NULL_PTR, Error::ERROR,
+                     "Null pointer (algorithm) passed to Queue::setQueueSelectionAlgorithm for queue '" +
+                         name + "'.");
+    }
+    ExclusiveGuard guard(links->guard);
     queueSelectionAlgorithm = algorithm;
 }
 
@@ -130,13 +182,24 @@ void Queue::startForwardingTo(const Queue* queuePtr)
         HALVIX_THROW("startForwardingTo", Error::NULL_PTR, Error::ERROR,
                      "Null pointer (queuePtr) passed to Queue::startForwardingTo.");
     }
-    if (std::find(queuesToForwardTo.begin(), queuesToForwardTo.end(), queuePtr) != queuesToForwardTo.end()) {
+    Queue* target = const_cast<Queue*>(queuePtr);
+    bool added = false;
+    {
+        ExclusiveGuard guard(links->guard);
+        if (std::find(queuesToForwardTo.begin(), queuesToForwardTo.end(), target) ==
+            queuesToForwardTo.end()) {
+            std::lock_guard<std::mutex> lock(linksMutex());
+            queuesToForwardTo.push_back(target);
+            target->links->sources.push_back(this);
+            numQueuesToForwardTo.store(queuesToForwardTo.size(), std::memory_order_release);
+            added = true;
+        }
+    }
+    if (!added) {
         HALVIX_REPORT("startForwardingTo", Error::ALREADY_EXISTS, Error::WARNING,
                       "Already forwarding macros written to queue '" + name + "' to queue '" +
                           queuePtr->getName() + "'.");
-        return;
     }
-    queuesToForwardTo.push_back(const_cast<Queue*>(queuePtr));
 }
 
 void Queue::stopForwardingTo(const Queue* queuePtr)
@@ -145,14 +208,84 @@ void Queue::stopForwardingTo(const Queue* queuePtr)
         HALVIX_THROW("stopForwardingTo", Error::NULL_PTR, Error::ERROR,
                      "Null pointer (queuePtr) passed to Queue::stopForwardingTo.");
     }
-    auto target = std::find(queuesToForwardTo.begin(), queuesToForwardTo.end(), queuePtr);
-    if (target == queuesToForwardTo.end()) {
+    bool removed;
+    {
+        ExclusiveGuard guard(links->guard);  // waits for the writes in flight
+        std::lock_guard<std::mutex> lock(linksMutex());
+        removed = eraseOne(queuesToForwardTo, queuePtr);
+        if (removed) {
+            eraseOne(queuePtr->links->sources, this);
+            numQueuesToForwardTo.store(queuesToForwardTo.size(), std::memory_order_release);
+            linksChanged().notify_all();
+        }
+    }
+    if (!removed) {
         HALVIX_REPORT("stopForwardingTo", Error::DOES_NOT_EXIST, Error::WARNING,
                       "Not forwarding macros written to queue '" + name + "' to queue '" +
                           queuePtr->getName() + "'.");
-        return;
     }
-    queuesToForwardTo.erase(target);
+}
+
+void Queue::stopForwardingFromEverySource(const std::function<bool()>& mayDrain)
+{
+    std::unique_lock<std::mutex> lock(linksMutex());
+    while (!links->sources.empty()) {
+        // A source whose own cleanUp has begun leaves this list by itself
+        // (its writers are over by then); wait for it rather than pin it.
+        auto live = std::find_if(links->sources.begin(), links->sources.end(),
+                                 [](const Queue* source) { return !source->links->dying; });
+        if (live == links->sources.end()) {
+            linksChanged().wait(lock);
+            continue;
+        }
+        Queue* source = *live;
+        ++source->links->pins;  // the source stays until this detach is done
+        lock.unlock();
+        {
+            // Writers may wait for room in this queue while they hold the
+            // source's guard; when nobody reads this queue any more, making
+            // room is the only way they finish.
+            ExclusiveGuard guard(source->links->guard, [this, &mayDrain] {
+                if (mayDrain()) {
+                    drainAutoDeleteMacros();
+                }
+            });
+            lock.lock();
+            if (eraseOne(source->queuesToForwardTo, this)) {
+                source->numQueuesToForwardTo.store(source->queuesToForwardTo.size(),
+                                                   std::memory_order_release);
+            }
+            eraseOne(links->sources, source);
+            --source->links->pins;
+            linksChanged().notify_all();
+            lock.unlock();
+        }
+        lock.lock();
+    }
+}
+
+void Queue::leaveTargets()
+{
+    std::unique_lock<std::mutex> lock(linksMutex());
+    links->dying = true;
+    // A target's detach may hold a pin while it waits for this queue's guard.
+    linksChanged().wait(lock, [this] { return links->pins == 0; });
+    for (Queue* target : queuesToForwardTo) {
+        eraseOne(target->links->sources, this);
+    }
+    queuesToForwardTo.clear();
+    numQueuesToForwardTo.store(0, std::memory_order_release);
+    linksChanged().notify_all();
+}
+
+void Queue::drainAutoDeleteMacros()
+{
+    Macro* macroPtr = nullptr;
+    while (read(macroPtr, 0)) {
+        if (macroPtr != nullptr && macroPtr->isAutoDelete()) {
+            delete macroPtr;
+        }
+    }
 }
 
 Queue* Queue::getQueuePtr(const std::string& name)
@@ -173,9 +306,9 @@ Queue* Queue::getQueuePtr(const std::string& name)
 std::ostream& Queue::outputQueues(std::ostream& os)
 {
     os << "*** Current queues are:" << std::endl;
-    collection::Locked queues;
-    for (const auto& entry : queues.map()) {
-        os << *entry.second << std::endl;
+    Printing::Printer printer;  // no queue printed here is destroyed meanwhile
+    for (const Queue* queue : printer.entries()) {
+        os << *queue << std::endl;
     }
     return os;
 }
@@ -183,15 +316,24 @@ std::ostream& Queue::outputQueues(std::ostream& os)
 std::ostream& Queue::output(std::ostream& os) const
 {
     using utils::outputLabelledLine;
+    SelectionAlgorithm algorithmNow;
+    std::vector<std::string> targets;
+    {
+        SharedGuard guard(links->guard);
+        algorithmNow = queueSelectionAlgorithm;
+        for (const Queue* target : queuesToForwardTo) {
+            targets.push_back(target->getName());
+        }
+    }
     std::ostringstream algorithm;
-    algorithm << "0x" << std::hex << reinterpret_cast<std::uintptr_t>(queueSelectionAlgorithm);
+    algorithm << "0x" << std::hex << reinterpret_cast<std::uintptr_t>(algorithmNow);
     outputLabelledLine(os, "Name", utils::quoted(name));
     outputLabelledLine(os, "Max. macros", std::to_string(maxMacros));
     outputLabelledLine(os, "Queue handle", queueHandle);
     outputLabelledLine(os, "Queue selection alg.", algorithm.str()) << std::dec;
     os << "Queues to forward to:" << std::endl;
-    for (const Queue* target : queuesToForwardTo) {
-        os << "    " << target->getName() << std::endl;
+    for (const std::string& target : targets) {
+        os << "    " << target << std::endl;
     }
     return os;
 }
@@ -201,19 +343,12 @@ void Queue::cleanUp()
     if (queueHandle == nullptr) {
         return;  // already cleaned up
     }
-    {
-        collection::Locked queues;
-        auto entry = queues.map().find(name);
-        if (entry != queues.map().end() && entry->second == this) {
-            queues.map().erase(entry);
-        }
-    }
-    Macro* macroPtr = nullptr;
-    while (read(macroPtr, 0)) {
-        if (macroPtr != nullptr && macroPtr->isAutoDelete()) {
-            delete macroPtr;
-        }
-    }
+    Printing::leave(name, this);
+    // Nobody reads this queue any more: room made by draining lets a writer
+    // that waits for it finish, so its source can let go of this queue.
+    stopForwardingFromEverySource([] { return true; });
+    leaveTargets();
+    drainAutoDeleteMacros();
     os::osQueueDestroy(queueHandle);
     queueHandle = nullptr;
 }

@@ -4,6 +4,7 @@
 
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
+#include "halvix/singleton/src/RegistryPrinting.h"
 #include "halvix/task/TerminateTaskMacro.h"
 #include "halvix/task/src/TaskCollection.h"
 #include "halvix/task/src/ThreadTask.h"
@@ -29,15 +30,18 @@ namespace {
 // matters.
 std::atomic<long> taskCounter{0};
 
+using Printing = singleton::RegistryPrinting<collection::Map>;
+
+// How long the destructor of a Task whose event queue stays full waits for a
+// slot at a time before it looks again whether the thread is still alive.
+constexpr int SLOT_WAIT_MS = 10;
+
 // Removes the entry of `name` if it is this Task's (a failed construction
-// never entered it; a clashing Task must not remove the first one's entry).
+// never entered it; a clashing Task must not remove the first one's entry),
+// once no printer is at work.
 void leaveCollection(const std::string& name, const Task* task)
 {
-    collection::Locked tasks;
-    auto entry = tasks.map().find(name);
-    if (entry != tasks.map().end() && entry->second == task) {
-        tasks.map().erase(entry);
-    }
+    Printing::leave(name, const_cast<Task*>(task));
 }
 
 }  // namespace
@@ -94,11 +98,11 @@ std::string Task::getMyName()
 std::ostream& Task::outputTasks(std::ostream& os)
 {
     os << "*** Current tasks are:" << std::endl;
-    // Printed under the lock, so no Task leaves the collection (and memory)
-    // while it is printed. output() reports nothing.
-    collection::Locked tasks;
-    for (const auto& entry : tasks.map()) {
-        entry.second->output(os) << std::endl;
+    // Printed without the collection's lock (a derived output() may look
+    // Tasks up); no Task printed here is destroyed meanwhile.
+    Printing::Printer printer;
+    for (const Task* task : printer.entries()) {
+        task->output(os) << std::endl;
     }
     return os;
 }
@@ -137,14 +141,11 @@ bool Task::start(const os::osTaskOptions_t* options, void* arg, bool autoDeleteT
     autoDelete = autoDeleteTask;
     exitStatus.store(SUCCESSFUL, std::memory_order_relaxed);
 
-    void* handle = os::osTaskCreate(staticGo, &taskOptions, arg);
-    // An autoDelete Task may already have ended and deleted itself by now:
-    // its thread stores the handle itself (staticGo), and this Task is not
-    // touched again. A joinable Task stays until it is joined, so the handle
-    // is stored here as well, in case the thread has not yet begun.
-    if (!autoDeleteTask) {
-        osTaskPtr.store(handle, std::memory_order_release);
-    }
+    // The handle is known from the moment start returns. An autoDelete
+    // Task's thread waits until this store before it runs anything (staticGo),
+    // since it may delete the Task as soon as it runs: this store is the last
+    // touch of the Task here.
+    osTaskPtr.store(os::osTaskCreate(staticGo, &taskOptions, arg), std::memory_order_release);
     return true;
 }
 
@@ -302,13 +303,14 @@ void Task::threadOfExecutionFinished(int status)
 void Task::cleanUp()
 {
     leaveCollection(name, this);
+    // Forwarding into the event queue stops first, while the thread still
+    // runs: what was forwarded before is done before the termination
+    // request, and nothing arrives behind it. Once the thread has ended,
+    // nobody reads the queue, and a writer waiting for room in it only
+    // finishes if the queue is drained.
+    eventQueue.stopForwardingFromEverySource([this] { return !isThreadOfExecutionRunning(); });
     if (isThreadOfExecutionRunning() && !terminate(true) && reasonJoinIsImpossible().empty()) {
-        // The request found the event queue full (terminate has reported
-        // it). The thread must end before the queue goes away, and this
-        // destructor waits for it anyway, so it also waits for a slot; the
-        // loop recognises the request by its type without executing it.
-        eventQueue.write(new TerminateTaskMacro(&eventQueue), -1);
-        os::osTaskJoin(osTaskPtr.load(std::memory_order_acquire));
+        waitForThreadBehindFullQueue();
     }
     void* handle = osTaskPtr.exchange(nullptr, std::memory_order_acquire);
     // On the Task's own thread (an autoDelete Task deleting itself) the handle
@@ -317,6 +319,25 @@ void Task::cleanUp()
     if (handle != nullptr && !autoDelete && taskOfThisThread != this) {
         os::osTaskDestroy(handle);
     }
+}
+
+void Task::waitForThreadBehindFullQueue()
+{
+    // terminate has reported that the event queue refused the request. The
+    // thread must end before the queue goes: the request waits for a slot
+    // while the thread lives. A thread that ends by itself meanwhile (a macro
+    // threw) reads nothing more, so it is joined, not asked again.
+    auto* request = new TerminateTaskMacro(&eventQueue);
+    bool queued = false;
+    while (!queued && isThreadOfExecutionRunning()) {
+        queued = eventQueue.storeQuietly(request, SLOT_WAIT_MS);
+    }
+    if (!queued) {
+        delete request;
+    }
+    // Joins at once if the thread has ended; a request it left unread is
+    // deleted with the queue.
+    os::osTaskJoin(osTaskPtr.load(std::memory_order_acquire));
 }
 
 std::ostream& Task::output(std::ostream& os) const

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <exception>
 #include <sstream>
+#include <thread>
 
 namespace halvix::task {
 
@@ -37,15 +38,26 @@ void* Task::staticGo(void* arg)
         HALVIX_REPORT("staticGo", TASK_ERROR, Error::ERROR, "Could not get task entry for the current task.");
         return statusAsResult(FAILURE);
     }
-    // Set here too, so the handle is right even before osTaskCreate has
-    // returned to start (and for an autoDelete Task, only here).
-    task->osTaskPtr.store(self, std::memory_order_release);
-    taskOfThisThread = task;
     // Read before the Task is marked finished: from then on a joinable Task
     // may be restarted or destroyed by its controlling thread.
     const bool deleteWhenDone = task->autoDelete;
+    if (deleteWhenDone) {
+        // The thread may delete the Task when it ends, so it runs nothing
+        // before start has stored the handle, its last touch of the Task: a
+        // few instructions after the thread was created.
+        while (task->osTaskPtr.load(std::memory_order_acquire) != self) {
+            std::this_thread::yield();
+        }
+    } else {
+        // Stored here too, so the handle is right even before osTaskCreate
+        // has returned to start.
+        task->osTaskPtr.store(self, std::memory_order_release);
+    }
+    taskOfThisThread = task;
+    task->eventQueue.setSoleReader(std::this_thread::get_id());
 
     const int status = task->go(arg);
+    task->eventQueue.setSoleReader(std::thread::id());
     task->threadOfExecutionFinished(status);
     if (deleteWhenDone) {
         // Not running any more, so its cleanUp sends no request; on this

@@ -1,5 +1,7 @@
 #include "halvix/timer/DeleteProcessTimeoutMacroCommand.h"
 
+#include "halvix/timer/src/ProcessTimeoutMacro.h"
+
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
 
@@ -28,7 +30,13 @@ DeleteProcessTimeoutMacroCommand::~DeleteProcessTimeoutMacroCommand()
 
 int DeleteProcessTimeoutMacroCommand::myExecute()
 {
-    delete processTimeoutMacroPtr;
+    // A delivery of a Timer's macro may still hold it (on another consumer
+    // of a forwarding queue): it then deletes the macro as it ends.
+    if (auto* deliveries = dynamic_cast<ProcessTimeoutMacro*>(processTimeoutMacroPtr)) {
+        deliveries->release();
+    } else {
+        delete processTimeoutMacroPtr;
+    }
     processTimeoutMacroPtr = nullptr;
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "halvix/error/Report.h"
 #include "halvix/task/Task.h"
 #include "halvix/timer/Timer.h"
+#include "halvix/timer/src/ProcessTimeoutMacro.h"
 #include "halvix/timer/src/TimerRegistry.h"
 
 namespace halvix::timer {
@@ -36,23 +37,25 @@ int ProcessTimeoutCommand::myExecute()
 {
     {
         // The timer is dereferenced only while the registry shows it live;
-        // entering the delivery under the registry lock keeps it alive until
-        // handleTimeout returns (its destruction waits for the delivery).
+        // its destruction waits for this delivery (its macro counts it as
+        // busy), unless it is destroyed from a handler on another thread.
         registry::Locked timers;
         auto entry = timers.map().find(timerId);
         if (entry == timers.map().end() || entry->second != timerPtr) {
             return task::Task::FAILURE;  // destroyed, or the id now names another timer
         }
         timerPtr->getProcessTimeoutMacroPtr()->reset();  // ready for the next expiry
-        if (!timerPtr->enterDelivery(startId.load(std::memory_order_acquire))) {
+        // The delivery counted as busy before this check: a stop either
+        // raised the generation before (dropped here) or waits for it.
+        if (startId.load(std::memory_order_acquire) != timerPtr->getStartId()) {
             return task::Task::FAILURE;  // stopped since this start
         }
     }
-    struct LeaveDelivery
+    struct InHandler
     {
-        Timer* timer;
-        ~LeaveDelivery() { Timer::leaveDelivery(timer); }
-    } leave{timerPtr};
+        InHandler() { ++handlersRunningHere; }
+        ~InHandler() { --handlersRunningHere; }
+    } inHandler;
     timerPtr->handleTimeout();
     return task::Task::SUCCESSFUL;
 }

@@ -9,6 +9,7 @@
 #include "halvix/task/Task.h"
 #include "halvix/timer/DeleteProcessTimeoutMacroCommand.h"
 #include "halvix/timer/ProcessTimeoutCommand.h"
+#include "halvix/timer/src/ProcessTimeoutMacro.h"
 #include "halvix/timer/src/TimerRegistry.h"
 #include "halvix/utils/src/LabelledLine.h"
 
@@ -27,9 +28,7 @@ unsigned int Timer::m_lastId = 0;
 
 namespace {
 
-// The timer whose handleTimeout runs on this thread, if any: a stop or
-// destruction from inside handleTimeout must not wait for itself.
-thread_local const Timer* deliveringTimer = nullptr;
+using Clock = std::chrono::steady_clock;
 
 // The longest delay a start can take: milliseconds in 32 bits.
 constexpr long MAX_SECONDS_AHEAD = 4294967;
@@ -87,7 +86,7 @@ Timer::Timer(queue::Queue* queuePtr, const os::osTaskOptions_t* options)
     }
     os::osTaskOptions_t threadOptions = timerThreadOptions(options, this, this->queuePtr->getName());
     osTimerPtr = os::osTimerCreate(staticProcessTimeout, &threadOptions);
-    processTimeoutMacroPtr = new Macro("Process Timeout Macro", false, false);
+    processTimeoutMacroPtr = new ProcessTimeoutMacro(this->queuePtr, id);
     processTimeoutCommandPtr = new ProcessTimeoutCommand(this);
     processTimeoutMacroPtr->add(processTimeoutCommandPtr);
 
@@ -115,9 +114,15 @@ unsigned int Timer::nextFreeId(const std::map<unsigned int, Timer*>& timers)
     return m_lastId;
 }
 
+ProcessTimeoutMacro& Timer::deliveries() const
+{
+    return *static_cast<ProcessTimeoutMacro*>(processTimeoutMacroPtr);
+}
+
 bool Timer::startRelative(unsigned int ms, unsigned int repeatRate, void* argPtr)
 {
-    std::unique_lock<std::mutex> lock(deliveryMutex);
+    ProcessTimeoutMacro& record = deliveries();
+    std::unique_lock<std::mutex> lock(record.mutex);
     if (state.load(std::memory_order_relaxed) == RUNNING) {
         lock.unlock();
         HALVIX_REPORT("startRelative", WRONG_STATE_ERROR, Error::ERROR, alreadyRunning(id));
@@ -129,9 +134,10 @@ bool Timer::startRelative(unsigned int ms, unsigned int repeatRate, void* argPtr
     this->repeatRate.store(repeatRate, std::memory_order_relaxed);
     this->argPtr.store(argPtr, std::memory_order_release);
     state.store(RUNNING, std::memory_order_release);
-    lock.unlock();
-    // The OS timer's own lock orders these stores before the timer thread's
-    // reads at expiry.
+    record.handedOver = 0;  // overruns of an earlier start never count for this one
+    // Taken before the OS timer takes its own deadline: the current start
+    // can never fire before it.
+    dueTime = Clock::now() + std::chrono::milliseconds(ms);
     os::osTimerStart(osTimerPtr, static_cast<long>(ms));
     return true;
 }
@@ -156,7 +162,8 @@ bool Timer::startAbsolute(long time, unsigned int repeatRate, void* argPtr)
 
 void Timer::stop()
 {
-    std::unique_lock<std::mutex> lock(deliveryMutex);
+    ProcessTimeoutMacro& record = deliveries();
+    std::unique_lock<std::mutex> lock(record.mutex);
     if (state.load(std::memory_order_relaxed) == STOPPED) {
         lock.unlock();
         HALVIX_REPORT("stop", WRONG_STATE_ERROR, Error::WARNING,
@@ -165,6 +172,7 @@ void Timer::stop()
     }
     state.store(STOPPED, std::memory_order_release);
     startId.store(startId.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    record.handedOver = 0;
     os::osTimerStop(osTimerPtr);
     // From here every delivery checks against the new generation; one that
     // passed its check before must finish before stop returns.
@@ -173,21 +181,44 @@ void Timer::stop()
 
 void Timer::processTimeout()
 {
+    ProcessTimeoutMacro& record = deliveries();
     {
         // Decided under the delivery lock, so a stop on another thread either
         // comes first (nothing is re-armed) or after (and disarms the re-arm).
-        std::lock_guard<std::mutex> lock(deliveryMutex);
-        if (state.load(std::memory_order_relaxed) == STOPPED) {
+        std::lock_guard<std::mutex> lock(record.mutex);
+        // A one-shot start takes one expiry: EXPIRED drops any other.
+        if (state.load(std::memory_order_relaxed) != RUNNING) {
+            return;
+        }
+        const Clock::time_point now = Clock::now();
+        if (now < dueTime) {
+            // The expiry of an earlier start, whose callback was already on
+            // its way when that start was stopped and this one began. The
+            // OS timer is armed for this start; arming it for the time left
+            // changes nothing then and covers the case where it is not.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(dueTime - now);
+            os::osTimerStart(osTimerPtr, static_cast<long>(left.count()));
             return;
         }
         const unsigned int rate = repeatRate.load(std::memory_order_relaxed);
         if (rate != 0) {
+            dueTime = now + std::chrono::milliseconds(rate);
             os::osTimerStart(osTimerPtr, static_cast<long>(rate));
         } else {
             state.store(EXPIRED, std::memory_order_release);
         }
+        if (record.posted) {
+            ++record.handedOver;  // the delivery still posted takes it
+            record.overruns.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        record.posted = true;
     }
     if (!queuePtr->write(processTimeoutMacroPtr, 0)) {
+        {
+            std::lock_guard<std::mutex> lock(record.mutex);
+            record.posted = false;
+        }
         HALVIX_REPORT("processTimeout", TIMER_ERROR, Error::ERROR,
                       "Could not write Process Timeout Macro to queue '" + queuePtr->getName() +
                           "' for timer " + std::to_string(id) + " status = 0.");
@@ -212,17 +243,16 @@ void Timer::cleanUp()
             timers.map().erase(entry);
         }
     }
-    if (getState() != STOPPED) {
-        stop();
-    }
+    ProcessTimeoutMacro& record = deliveries();
     {
-        std::unique_lock<std::mutex> lock(deliveryMutex);
+        std::unique_lock<std::mutex> lock(record.mutex);
+        if (state.load(std::memory_order_relaxed) != STOPPED) {
+            lock.unlock();
+            stop();
+            lock.lock();
+        }
+        // Also after a stop issued from a handler, which did not wait.
         waitForDeliveriesElsewhere(lock);
-    }
-    if (deliveringTimer == this) {
-        // Destroyed from its own handleTimeout: the delivery must not touch
-        // the timer once handleTimeout returns.
-        deliveringTimer = nullptr;
     }
     os::osTimerDestroy(osTimerPtr);  // joins the timer thread: no expiry runs after this
     osTimerPtr = nullptr;
@@ -231,42 +261,27 @@ void Timer::cleanUp()
         delete processTimeoutMacroPtr;  // never started, so never queued
     } else {
         // Deliveries of the macro may still wait in the queue: its deletion
-        // is queued behind them and done by the consumer.
+        // is queued behind them and done by the consumer. If the queue is
+        // full, the deletion runs here at once, which deletes the macro now
+        // or leaves it to the delivery that holds it.
         auto* deletion = new Macro("Delete Process Timeout Macro Macro", true, true);
         deletion->add(new queue::WriteCommand(queuePtr, deletion, 0));
         deletion->add(new DeleteProcessTimeoutMacroCommand(id, processTimeoutMacroPtr));
-        deletion->execute();
+        if (deletion->execute() != 0) {
+            deletion->execute();  // resumes after the refused write; deletes itself
+        }
     }
     processTimeoutMacroPtr = nullptr;
     processTimeoutCommandPtr = nullptr;
 }
 
-bool Timer::enterDelivery(unsigned int deliveredStartId)
-{
-    std::lock_guard<std::mutex> lock(deliveryMutex);
-    if (deliveredStartId != startId.load(std::memory_order_relaxed)) {
-        return false;  // stopped since the start that produced this delivery
-    }
-    ++deliveriesInProgress;
-    deliveringTimer = this;
-    return true;
-}
-
-void Timer::leaveDelivery(Timer* timer)
-{
-    if (deliveringTimer != timer) {
-        return;  // the timer destroyed itself during the delivery
-    }
-    deliveringTimer = nullptr;
-    std::lock_guard<std::mutex> lock(timer->deliveryMutex);
-    --timer->deliveriesInProgress;
-    timer->deliveryFinished.notify_all();
-}
-
 void Timer::waitForDeliveriesElsewhere(std::unique_lock<std::mutex>& lock)
 {
-    const int own = deliveringTimer == this ? 1 : 0;
-    deliveryFinished.wait(lock, [this, own] { return deliveriesInProgress <= own; });
+    if (handlersRunningHere > 0) {
+        return;  // see the class comment: a handler never waits for another
+    }
+    ProcessTimeoutMacro& record = deliveries();
+    record.idle.wait(lock, [&record] { return record.busy == 0; });
 }
 
 std::ostream& Timer::output(std::ostream& os) const

@@ -1,0 +1,465 @@
+// The torture test of object lifetimes: four threads, for a bounded time,
+// create, start, terminate (waiting and not), restart and destroy Tasks
+// (plain and auto-delete, some behind a shared pool queue), create and
+// destroy forwarding queues, and start, stop, restart and destroy timers
+// (one-shot and repeating, some delivered through the pool to several
+// workers) whose handlers stop timers too, while macros flow everywhere.
+//
+// Invariants: every macro written is executed once or deleted once; no
+// handleTimeout runs after stop() returned on the controlling thread, nor on
+// a destroyed timer; nothing leaks (AddressSanitizer). A watchdog prints
+// where each thread is and stops the process instead of letting CI hang.
+#include <halvix/task/Task.h>
+
+#include "StressSupport.h"
+#include "common/ErrorRecorder.h"
+
+#include <halvix/command/Command.h>
+#include <halvix/command/Macro.h>
+#include <halvix/os/osTask.h>
+#include <halvix/queue/Queue.h>
+#include <halvix/timer/Timer.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using halvix::command::Command;
+using halvix::command::Macro;
+using halvix::queue::Queue;
+using halvix::task::Task;
+using halvix::timer::Timer;
+using namespace halvix::stress;
+
+constexpr int kThreads = 4;
+constexpr long kMaxMacros = 4000000;
+
+// Per macro id: how often it was executed and destroyed.
+struct Ledger
+{
+    std::vector<std::atomic<uint8_t>> executed = std::vector<std::atomic<uint8_t>>(kMaxMacros);
+    std::vector<std::atomic<uint8_t>> destroyed = std::vector<std::atomic<uint8_t>>(kMaxMacros);
+    std::atomic<long> issued{0};
+};
+
+Ledger* ledger = nullptr;  // the test's, for the macros below
+
+class Mark : public Command
+{
+public:
+    explicit Mark(long id) : Command("Mark"), id(id) {}
+
+protected:
+    int myExecute() override
+    {
+        ledger->executed[id].fetch_add(1, std::memory_order_relaxed);
+        return 0;
+    }
+
+private:
+    long id;
+};
+
+class TrackedMacro : public Macro
+{
+public:
+    explicit TrackedMacro(long id) : Macro("tracked", false, true), id(id) { add(new Mark(id)); }
+    ~TrackedMacro() override { ledger->destroyed[id].fetch_add(1, std::memory_order_relaxed); }
+
+private:
+    long id;
+};
+
+// Writes one tracked macro; a refused one stays the writer's, who deletes it.
+void send(Queue* queue, int timeout)
+{
+    const long id = ledger->issued.fetch_add(1, std::memory_order_relaxed);
+    if (id >= kMaxMacros) {
+        return;
+    }
+    auto* macro = new TrackedMacro(id);
+    if (!queue->write(macro, timeout)) {
+        delete macro;
+    }
+}
+
+// Ends the Task it runs on (waiting or not; a wait from its own thread is
+// refused but the request is queued) once its writer says the write returned.
+class EndOwnTask : public Command
+{
+public:
+    EndOwnTask(Task* task, std::shared_ptr<std::atomic<bool>> written, bool wait)
+        : Command("EndOwnTask"), task(task), written(std::move(written)), wait(wait)
+    {
+    }
+
+protected:
+    int myExecute() override
+    {
+        waitUntil([this] { return written->load(); });
+        task->terminate(wait);
+        return 0;
+    }
+
+private:
+    Task* task;
+    std::shared_ptr<std::atomic<bool>> written;
+    bool wait;
+};
+
+struct TimerFaults
+{
+    std::atomic<long> afterStop{0};
+    std::atomic<long> onDestroyed{0};
+    std::atomic<long> timeouts{0};
+};
+
+// `stopped` is set by the controlling thread once its stop() returned and
+// cleared before its next start: a handler that sees it ran too late. The
+// handler stops its own timer now and then.
+class TortureTimer : public Timer
+{
+public:
+    static constexpr uint32_t kAlive = 0x1ee7;
+
+    TortureTimer(Queue* queue, TimerFaults& faults) : Timer(queue, nullptr), faults(faults) {}
+    ~TortureTimer() override
+    {
+        cleanUp();
+        alive.store(0);
+    }
+    void handleTimeout() override
+    {
+        faults.afterStop.fetch_add(stopped.load() ? 1 : 0);
+        faults.onDestroyed.fetch_add(alive.load() == kAlive ? 0 : 1);
+        if (faults.timeouts.fetch_add(1) % 8 == 0 && getState() != STOPPED) {
+            stop();
+        }
+    }
+    std::atomic<bool> stopped{true};
+    std::atomic<uint32_t> alive{kAlive};
+
+private:
+    TimerFaults& faults;
+};
+
+// Two timers on two consumers whose handlers stop or restart each other.
+class SiblingTimer : public Timer
+{
+public:
+    explicit SiblingTimer(Queue* queue) : Timer(queue, nullptr) {}
+    ~SiblingTimer() override { cleanUp(); }
+    void handleTimeout() override
+    {
+        if (quiet.load()) {
+            return;
+        }
+        if (other->getState() == RUNNING) {
+            other->stop();
+        } else {
+            other->startRelative(1, 1, nullptr);
+        }
+    }
+    SiblingTimer* other = nullptr;
+    static std::atomic<bool> quiet;  // set before the pair is stopped for good
+};
+
+std::atomic<bool> SiblingTimer::quiet{false};
+
+// Where each thread is, for the watchdog's report.
+std::array<std::atomic<const char*>, kThreads + 1> where;
+
+// Fails the run, with a report of where every thread is, if it is not done
+// within its bound.
+class Watchdog
+{
+public:
+    explicit Watchdog(std::chrono::seconds bound)
+        : thread([this, bound] {
+              std::unique_lock<std::mutex> lock(mutex);
+              if (!finished.wait_for(lock, bound, [this] { return done; })) {
+                  std::fprintf(stderr, "torture test still running after %lld s:\n",
+                               static_cast<long long>(bound.count()));
+                  for (int t = 0; t <= kThreads; ++t) {
+                      std::fprintf(stderr, "  thread %d: %s\n", t, where[t].load());
+                  }
+                  std::fflush(stderr);
+                  std::abort();
+              }
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        finished.notify_all();
+        thread.join();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::thread thread;
+};
+
+struct Shared
+{
+    Queue* pool;    // forwards to the pool workers that come and go
+    Queue* steady;  // a consumer that stays
+    TimerFaults faults;
+};
+
+// One thread's random work until the deadline.
+class Torturer
+{
+public:
+    Torturer(int index, Shared& shared) : index(index), random(1000 + index), shared(shared) {}
+
+    void run(Clock::time_point deadline)
+    {
+        for (long step = 0; Clock::now() < deadline; ++step) {
+            switch (random() % 6) {
+            case 0:
+                plainTask(step);
+                break;
+            case 1:
+                autoDeleteTask(step);
+                break;
+            case 2:
+                forwardingQueue(step);
+                break;
+            case 3:
+                poolWorker(step);
+                break;
+            default:
+                timers();
+                break;
+            }
+            at("writing to the pool");
+            send(shared.pool, static_cast<int>(random() % 2) - 1);  // -1 or 0
+        }
+        at("destroying its timers and workers");
+        for (auto& timer : myTimers) {
+            timer.reset();
+        }
+        workers.clear();
+        at("done");
+    }
+
+private:
+    void at(const char* what) { where[index].store(what); }
+    std::string name(const char* kind, long step) const
+    {
+        return std::string(kind) + "-" + std::to_string(index) + "-" + std::to_string(step);
+    }
+
+    void plainTask(long step)
+    {
+        at("plain task: create and start");
+        Task task(name("plain", step), nullptr, 1 + random() % 8);
+        for (int run = 0; run < 2; ++run) {
+            task.start(nullptr, nullptr, false);
+            at("plain task: writing");
+            for (int i = 0, n = static_cast<int>(random() % 12); i < n; ++i) {
+                send(task.getEventQueuePtr(), random() % 3 == 0 ? -1 : 0);
+            }
+            at("plain task: terminate");
+            if (random() % 3 == 0) {
+                task.terminate(false);  // the destructor or the next start joins
+                waitUntil([&task] { return !task.isThreadOfExecutionRunning(); },
+                          std::chrono::milliseconds(random() % 2 == 0 ? 0 : 20));
+            } else {
+                task.terminate(true);
+            }
+            if (task.isThreadOfExecutionRunning()) {
+                break;  // refused (full queue) or still ending: the destructor ends it
+            }
+        }
+        at("plain task: destroy");
+    }
+
+    void autoDeleteTask(long step)
+    {
+        at("auto-delete task: create and start");
+        auto* task = new Task(name("auto", step), nullptr, 16);
+        task->start(nullptr, nullptr, true);
+        at("auto-delete task: writing");
+        for (int i = 0, n = static_cast<int>(random() % 8); i < n; ++i) {
+            send(task->getEventQueuePtr(), 0);
+        }
+        at("auto-delete task: ending it from its own thread");
+        // The Task ends itself, once this write has returned: the queue's
+        // semaphore may still be touched by a write whose macro has already
+        // been taken, and the Task deletes its queue when it ends.
+        auto written = std::make_shared<std::atomic<bool>>(false);
+        auto* ender = new Macro("ender", false, true);
+        ender->add(new EndOwnTask(task, written, random() % 2 == 0));
+        if (task->getEventQueuePtr()->write(ender, 0)) {
+            written->store(true);
+        } else {
+            delete ender;
+            while (!task->terminate(false)) {  // nothing is in flight: the last touch
+                std::this_thread::yield();
+            }
+        }
+    }
+
+    void forwardingQueue(long step)
+    {
+        at("forwarding queue: create");
+        Queue front(name("front", step), 4);
+        Queue* targets[] = {shared.pool,
+                            workers.empty() ? shared.steady : workers.back()->getEventQueuePtr()};
+        front.startForwardingTo(targets[random() % 2]);
+        if (random() % 2 == 0) {
+            front.startForwardingTo(shared.steady);
+        }
+        at("forwarding queue: writing");
+        for (int i = 0, n = static_cast<int>(random() % 16); i < n; ++i) {
+            send(&front, 0);
+        }
+        at("forwarding queue: destroy");
+    }
+
+    void poolWorker(long step)
+    {
+        if (workers.size() < 2 && random() % 2 == 0) {
+            at("pool worker: create and start");
+            workers.push_back(std::make_unique<Task>(name("worker", step), shared.pool, 8));
+            workers.back()->start(nullptr, nullptr, false);
+        } else if (!workers.empty()) {
+            at("pool worker: destroy while the pool is written");
+            workers.erase(workers.begin() + static_cast<long>(random() % workers.size()));
+        }
+    }
+
+    void timers()
+    {
+        auto& timer = myTimers[random() % myTimers.size()];
+        if (!timer) {
+            at("timer: create");
+            timer = std::make_unique<TortureTimer>(random() % 2 == 0 ? shared.pool : shared.steady,
+                                                   shared.faults);
+        }
+        switch (random() % 4) {
+        case 0:
+            at("timer: start");
+            if (timer->getState() != Timer::RUNNING) {
+                timer->stopped.store(false);
+                timer->startRelative(static_cast<unsigned>(random() % 3), static_cast<unsigned>(random() % 3),
+                                     nullptr);
+            }
+            break;
+        case 1:
+        case 2:
+            at("timer: stop");
+            if (timer->getState() != Timer::STOPPED) {
+                timer->stop();
+            }
+            timer->stopped.store(true);  // also after its own handler stopped it
+            break;
+        default:
+            at("timer: destroy");
+            timer.reset();
+            break;
+        }
+    }
+
+    int index;
+    std::mt19937 random;
+    Shared& shared;
+    std::vector<std::unique_ptr<Task>> workers;
+    std::array<std::unique_ptr<TortureTimer>, 3> myTimers;
+};
+
+TEST(LifetimeTorture, TasksQueuesAndTimersComeAndGoWhileMacrosFlow)
+{
+    const auto duration = std::chrono::milliseconds(scaled(3000, 2000, 1500));
+    Watchdog watchdog(std::chrono::seconds(90));
+    halvix::test::ErrorRecorder errors;  // refused writes, requests and stops are expected here
+    Volume volume("lifetime torture");
+    auto owned = std::make_unique<Ledger>();
+    ledger = owned.get();
+    for (auto& place : where) {
+        place.store("not started");
+    }
+    where[kThreads].store("main: setting up");
+
+    auto pool = std::make_unique<Queue>("torture-pool", 16);
+    auto steady = std::make_unique<Task>("torture-steady", nullptr, 64);
+    auto siblingConsumer = std::make_unique<Task>("torture-sibling", nullptr, 16);
+    // The steady consumer also works behind the pool, so the pool always
+    // forwards and never keeps a timer's macro where nobody reads it.
+    steady->addQueue(pool.get());
+    steady->start(nullptr, nullptr, false);
+    siblingConsumer->start(nullptr, nullptr, false);
+    Shared shared{pool.get(), steady->getEventQueuePtr(), {}};
+    auto left = std::make_unique<SiblingTimer>(steady->getEventQueuePtr());
+    auto right = std::make_unique<SiblingTimer>(siblingConsumer->getEventQueuePtr());
+    left->other = right.get();
+    right->other = left.get();
+    left->startRelative(1, 1, nullptr);
+
+    const auto deadline = Clock::now() + duration;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &shared, deadline] {
+            Torturer torturer(t, shared);
+            torturer.run(deadline);
+            halvix::os::osTaskDetach();  // the record the library gave this thread
+        });
+    }
+    where[kThreads].store("main: joining the threads");
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    where[kThreads].store("main: tearing down");
+    // Handlers restart each other: silence them, then stop both (each stop
+    // waits for its running delivery) before either goes.
+    SiblingTimer::quiet.store(true);
+    for (SiblingTimer* sibling : {left.get(), right.get()}) {
+        if (sibling->getState() != Timer::STOPPED) {
+            sibling->stop();
+        }
+    }
+    left.reset();
+    right.reset();
+    siblingConsumer.reset();
+    steady.reset();
+    pool.reset();  // deletes what it stored while it had no worker
+    where[kThreads].store("main: checking");
+
+    const long issued = std::min(ledger->issued.load(), kMaxMacros);
+    long executed = 0;
+    long wrong = 0;
+    for (long id = 0; id < issued; ++id) {
+        const int runs = ledger->executed[id].load();
+        executed += runs;
+        wrong += (runs > 1 || ledger->destroyed[id].load() != 1) ? 1 : 0;
+    }
+    EXPECT_EQ(wrong, 0) << "macros executed more than once, or not destroyed exactly once";
+    EXPECT_EQ(shared.faults.afterStop.load(), 0);
+    EXPECT_EQ(shared.faults.onDestroyed.load(), 0);
+    EXPECT_GT(executed, 0);
+    EXPECT_GT(shared.faults.timeouts.load(), 0);
+    volume.report(issued, "macros");
+    ledger = nullptr;
+}
+
+}  // namespace
