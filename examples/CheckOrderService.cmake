@@ -1,31 +1,63 @@
-# Runs order_service with the service's trace domain switched on and checks
-# its exit status and the key lines of its output.
+# Runs order_service three ways and checks its exit status and key lines:
+#   1. with --dump and the service's trace domain: every feature at work, the
+#      bad request announced before its report, the registry dumps, the
+#      summary and the service's trace lines on standard error;
+#   2. with no option: the same summary, no dumps and no trace lines;
+#   3. with --help: the options, and how to see the library's own traces.
 # EMULATOR, when set, is the cross build's emulator command line.
 separate_arguments(emulator UNIX_COMMAND "${EMULATOR}")
-execute_process(COMMAND ${emulator} "${PROGRAM}" -trace -debug=service
-  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "order_service exited with ${status}\n${out}\n${err}")
-endif()
-foreach(expected
+
+# Runs the program with the arguments given; sets out and err.
+function(run_service)
+  execute_process(COMMAND ${emulator} "${PROGRAM}" ${ARGN}
+    RESULT_VARIABLE status OUTPUT_VARIABLE stdout ERROR_VARIABLE stderr TIMEOUT 60)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "order_service ${ARGN} exited with ${status}\n${stdout}\n${stderr}")
+  endif()
+  set(out "${stdout}" PARENT_SCOPE)
+  set(err "${stderr}" PARENT_SCOPE)
+endfunction()
+
+# Fails unless `text` matches every regular expression after the first two
+# arguments; `what` names the run and stream in the message.
+function(expect what text)
+  foreach(expected IN LISTS ARGN)
+    if(NOT text MATCHES "${expected}")
+      message(FATAL_ERROR "${what}: missing ${expected}\n${text}")
+    endif()
+  endforeach()
+endfunction()
+
+set(summary
+    "all 12 shipped \\(worker-1=[0-9]+ worker-2=[0-9]+ worker-3=[0-9]+\\); order 7 failed validation"
+    "handoff   monitor -> worker-1\n"
+    "errors    1 reported \\(the bad request\\)"
+    "service stopped cleanly\n$")
+
+# 1.
+run_service(--dump -trace -debug=service)
+expect("--dump -trace, standard output" "${out}"
     "order 7: validation failed on worker-[123], shipping anyway"
     "progress \\(on monitor\\): [0-9]+ of 12 orders shipped"
     "handoff: prepared on monitor"
     "handoff: finished on worker-1"
+    # Announced, then reported by the application's strategy, then refused.
+    "next, on purpose: [^\n]*expect one QueueWriteError report\n\\[errors\\] seen QueueWriteError \\(ERROR\\)\n"
     "bad request refused as expected"
-    "\\[errors\\] seen QueueWriteError \\(ERROR\\)"
-    "all 12 orders shipped \\(worker-1=[0-9]+ worker-2=[0-9]+ worker-3=[0-9]+\\); 1 error\\(s\\) reported"
     "\\*\\*\\* Current queues are:"
     "\\*\\*\\* Current tasks are:"
-    "service stopped cleanly")
-  if(NOT out MATCHES "${expected}")
-    message(FATAL_ERROR "missing on standard output: ${expected}\n${out}")
-  endif()
-endforeach()
-foreach(expected
+    ${summary})
+expect("--dump -trace, standard error" "${err}"
     "Could not write macro 'audit entry 2' to queue 'audit'\\."
     "order [0-9]+ shipped by worker-")
-  if(NOT err MATCHES "${expected}")
-    message(FATAL_ERROR "missing on standard error: ${expected}\n${err}")
-  endif()
-endforeach()
+
+# 2.
+run_service()
+expect("no option, standard output" "${out}" "bad request refused as expected" ${summary})
+if(out MATCHES "\\*\\*\\* Current" OR err MATCHES "shipped by")
+  message(FATAL_ERROR "no option: registry dumps or trace lines printed\n${out}\n${err}")
+endif()
+
+# 3.
+run_service(--help)
+expect("--help" "${out}" "--dump" "-debug=<domains>" "-log -debug=service\\+dbg")

@@ -2,7 +2,8 @@
 //
 // It shows, in order of appearance:
 //   1. trace options taken from the command line (-trace, -log, -debug=<domains>),
-//      with a trace domain of the service's own ("service");
+//      with a trace domain of the service's own ("service") beside the
+//      library's ("dbg");
 //   2. an application error strategy beside StandardOutStrategy;
 //   3. a dispatcher Queue forwarding to a pool of three worker Tasks (least
 //      utilized first), fed by a producer thread with macros of several
@@ -11,11 +12,15 @@
 //      that Task's own thread;
 //   5. a macro that hands itself from one Task to another with WriteCommand
 //      and resumes there;
-//   6. a deliberate bad request (a write to a full queue) whose report you see;
-//   7. the registries printed, every Task terminated cleanly, exit status 0.
+//   6. a deliberate bad request (a write to a full queue), announced first,
+//      whose report you see;
+//   7. every Task terminated cleanly, a short summary, exit status 0; with
+//      --dump, the queue and task registries first.
 //
-// Try:  order_service                     (default: warnings only)
-//       order_service -trace -debug=service   (the service's own trace lines)
+// Try:  order_service --help
+//       order_service                          (warnings only)
+//       order_service -trace -debug=service    (the service's own trace lines)
+//       order_service -log -debug=service+dbg  (and the library's underneath)
 #include <halvix/halvix.h>
 
 #include <atomic>
@@ -39,8 +44,29 @@ constexpr int ORDERS = 12;
 constexpr int BAD_ORDER = 7;  // its validation fails; the macro carries on
 
 std::atomic<int> shipped{0};
+std::atomic<int> progressReports{0};
 std::mutex printMutex;                 // commands print from several Task threads
 std::map<std::string, int> shippedBy;  // per worker; guarded by printMutex
+std::string handoffRoute;              // "<prepared on> -> <finished on>"; guarded by printMutex
+
+const char* const USAGE =
+    "usage: order_service [--dump] [--help] [-warn | -trace | -log] [-debug=<domains>]\n"
+    "\n"
+    "A small service on halvix: 12 orders through a pool of three worker Tasks, a\n"
+    "progress timer on a monitor Task, a macro handed from Task to Task and one\n"
+    "deliberate bad request, then a clean shutdown and a summary.\n"
+    "\n"
+    "  --dump            print the queue and task registries before shutting down\n"
+    "  --help            print this text\n"
+    "  -warn             trace warnings only (the default)\n"
+    "  -trace, -log      trace more: -log prints everything, -trace a little less\n"
+    "  -debug=<domains>  trace only these domains, joined by '+' (default: all)\n"
+    "                      service  this program's own lines\n"
+    "                      dbg      the library's own lines (its OS layer)\n"
+    "\n"
+    "Trace lines go to standard error. For example:\n"
+    "  order_service -trace -debug=service      what the service does\n"
+    "  order_service -log -debug=service+dbg    and what the library does underneath\n";
 
 void say(const std::string& line)
 {
@@ -131,6 +157,7 @@ public:
     ~ProgressTimer() override { cleanUp(); }  // stop deliveries before this part goes
     void handleTimeout() override
     {
+        ++progressReports;
         say("progress (on " + Task::getMyName() + "): " + std::to_string(shipped.load()) + " of " +
             std::to_string(ORDERS) + " orders shipped");
     }
@@ -164,6 +191,8 @@ protected:
     int myExecute() override
     {
         say("handoff: " + what + " on " + Task::getMyName());
+        std::lock_guard<std::mutex> lock(printMutex);
+        handoffRoute += (handoffRoute.empty() ? "" : " -> ") + Task::getMyName();
         return 0;
     }
 
@@ -175,8 +204,24 @@ private:
 
 int main(int argc, char** argv)
 {
-    // 1. Take -warn/-trace/-log/-debug=... off the command line.
+    // 1. Take -warn/-trace/-log/-debug=... off the command line; what is left
+    // are the program's own options.
     _dbg_init(&argc, argv);
+    bool dump = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--dump") {
+            dump = true;
+        } else if (option == "--help" || option == "-h") {
+            std::cout << USAGE;
+            return 0;
+        } else {
+            std::cerr << "order_service: unknown option '" << option << "'\n\n" << USAGE;
+            return 2;
+        }
+    }
+    say("order_service: " + std::to_string(ORDERS) +
+        " orders through three worker Tasks (--help for the options)");
     DBG_TRACE("service", "starting with %d orders", ORDERS);
 
     CountingErrorStrategy counting;
@@ -206,7 +251,16 @@ int main(int argc, char** argv)
     handoff->add(new Announce("finished"));
     monitor.getEventQueuePtr()->write(handoff, 0);
 
-    // 6. A bad request: a one-slot queue that nobody reads, written twice.
+    producer.join();
+    while (shipped.load() < ORDERS) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+
+    // 6. A bad request, on purpose: a one-slot queue that nobody reads,
+    // written twice. The second write fails, and the library reports it
+    // through every error strategy before write returns false.
+    say("next, on purpose: two macros written to the one-slot queue 'audit' that nobody reads; "
+        "expect one QueueWriteError report");
     {
         // The macros outlive the queue: a queue being destroyed looks at the
         // macros still stored in it (it deletes the auto-delete ones).
@@ -218,29 +272,29 @@ int main(int argc, char** argv)
         }
     }
 
-    producer.join();
-    while (shipped.load() < ORDERS) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // 7. The registries on request, then a clean shutdown: each
+    // terminate(true) queues the request behind the work already queued and
+    // waits for the thread.
+    if (dump) {
+        Queue::outputQueues(std::cout);
+        Task::outputTasks(std::cout);
     }
-    std::string spread;
-    {
-        std::lock_guard<std::mutex> lock(printMutex);
-        for (const auto& [worker, count] : shippedBy) {
-            spread += " " + worker + "=" + std::to_string(count);
-        }
-    }
-    say("all " + std::to_string(ORDERS) + " orders shipped (" + spread.substr(1) + "); " +
-        std::to_string(counting.count.load()) + " error(s) reported");
-
-    // 7. The registries, then a clean shutdown: each terminate(true) queues
-    // the request behind the work already queued and waits for the thread.
-    Queue::outputQueues(std::cout);
-    Task::outputTasks(std::cout);
     bool clean = monitor.terminate(true);
     for (auto& worker : workers) {
         worker->removeQueue(&orders);  // a queue leaves every forwarding list before it goes
         clean = worker->terminate(true) && clean;
     }
+
+    std::string spread;
+    for (const auto& [worker, count] : shippedBy) {  // every Task has ended: no lock needed
+        spread += " " + worker + "=" + std::to_string(count);
+    }
+    say("summary:");
+    say("  orders    all " + std::to_string(shipped.load()) + " shipped (" + spread.substr(1) + "); order " +
+        std::to_string(BAD_ORDER) + " failed validation and shipped anyway");
+    say("  handoff   " + handoffRoute);
+    say("  progress  " + std::to_string(progressReports.load()) + " report(s) from the monitor's timer");
+    say("  errors    " + std::to_string(counting.count.load()) + " reported (the bad request)");
     say(clean ? "service stopped cleanly" : "service did not stop cleanly");
     return clean ? 0 : 1;
 }

@@ -12,6 +12,17 @@
 // Applications call _dbg_init(&argc, argv) once at start-up; it takes the
 // options "-warn", "-trace", "-log" and "-debug=<domains>" off the command line.
 //
+// Domains: each component traces under a short name of its own. Use letters
+// and digits: the mask text is split at "_", "-", "+" and the other
+// separators listed at _dbg_set_mask, so a mask naming "my_domain" enables
+// "my" and "domain", and calls in the domain "my_domain" pass only "all".
+// The library itself traces under the domain "dbg": its OS layer writes each
+// message-queue read and write, queue and thread creation and priority
+// changes at DBG_LEVEL_LOG, queue time-outs at DBG_LEVEL_TRACE, and
+// "pthread error %d" before an assertion stops the process. A program that
+// traces under "service" thus shows both with "-log", only its own lines with
+// "-log -debug=service", and both again with "-log -debug=service+dbg".
+//
 // Tracing from code uses one form per level. Each tests the level first, so a
 // call above the current level costs one integer comparison and does not
 // evaluate its arguments:
