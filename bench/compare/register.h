@@ -15,7 +15,8 @@ void registerQueueWorkloads(Registry& registry, const std::string& implementatio
     registry.add(Workload::SpscOneCpu, implementation, [] { return spsc<Queue>(Placement::OneCpu); });
     registry.add(Workload::PingPong, implementation, [] { return pingPong<Queue>(Placement::Free); });
     if (cpuCount() >= 2) {
-        registry.add(Workload::PingPongPinned, implementation, [] { return pingPong<Queue>(Placement::TwoCpus); });
+        registry.add(Workload::PingPongPinned, implementation,
+                     [] { return pingPong<Queue>(Placement::TwoCpus); });
     }
     registry.add(Workload::PingPongOneCpu, implementation, [] { return pingPong<Queue>(Placement::OneCpu); });
     registry.add(Workload::Mpmc, implementation, [] { return mpmc<Queue>(); });

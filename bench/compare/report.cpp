@@ -97,6 +97,17 @@ std::string cpuModel()
     return "unknown CPU";
 }
 
+// The 1, 5 and 15 minute load averages, as uptime shows them: the table
+// records how busy the machine was (other work on a shared machine moves
+// every number, ratios least).
+std::string loadAverage()
+{
+    std::ifstream loadavg("/proc/loadavg");
+    std::string one, five, fifteen;
+    loadavg >> one >> five >> fifteen;
+    return one.empty() ? "unknown" : one + ", " + five + ", " + fifteen;
+}
+
 std::string today()
 {
     char text[32];
@@ -144,6 +155,7 @@ void printMarkdown(std::ostream& out, const Results& results, const std::vector<
 {
     const auto columns = results.columns();
     out << "Machine: " << cpuCount() << " CPUs, " << cpuModel() << "; run " << today()
+        << "; load average at the end " << loadAverage()
         << ". Medians of 3 repetitions, implementations interleaved in one process.\n\n";
     out << "| workload | unit | better |";
     for (const auto& name : columns) {
