@@ -7,6 +7,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,10 +26,15 @@ const std::vector<MetricInfo>& metrics()
 {
     static const std::vector<MetricInfo> table = {
         {Metric::SpscThroughput, "SPSC handoff, 1M pointers, 1024 slots", "M msg/s", true, 2},
+        {Metric::SpscCpu, "SPSC handoff, CPU per message (user+sys)", "ns", false, 0},
+        {Metric::SpscOneCpu, "SPSC handoff, all threads on CPU 0", "M msg/s", true, 2},
         {Metric::PingPongMedian, "ping-pong round trip, median", "us", false, 1},
         {Metric::PingPongP99, "ping-pong round trip, p99", "us", false, 1},
+        {Metric::PingPongCpu, "ping-pong, CPU per round trip (user+sys)", "us", false, 2},
         {Metric::PingPongPinnedMedian, "ping-pong pinned to 2 CPUs, median", "us", false, 1},
         {Metric::PingPongPinnedP99, "ping-pong pinned to 2 CPUs, p99", "us", false, 1},
+        {Metric::PingPongOneCpuMedian, "ping-pong, both threads on CPU 0, median", "us", false, 1},
+        {Metric::PingPongOneCpuP99, "ping-pong, both threads on CPU 0, p99", "us", false, 1},
         {Metric::MpmcThroughput, "MPMC 4 producers x 4 consumers", "M msg/s", true, 2},
         {Metric::DispatchMedian, "dispatch to a thread and back, median", "us", false, 1},
         {Metric::DispatchP99, "dispatch to a thread and back, p99", "us", false, 1},
@@ -113,6 +119,14 @@ std::vector<double> sampleLateness(const std::function<void(std::function<void()
         samples.push_back(Micros(at - start - TIMER_DELAY).count());
     }
     return samples;
+}
+
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 bool pinToCpu(int cpu)

@@ -36,10 +36,15 @@ constexpr int IDLE_TIMERS = 1000;   // idle timers whose cost is measured
 enum class Metric
 {
     SpscThroughput,
+    SpscCpu,
+    SpscOneCpu,
     PingPongMedian,
     PingPongP99,
+    PingPongCpu,
     PingPongPinnedMedian,
     PingPongPinnedP99,
+    PingPongOneCpuMedian,
+    PingPongOneCpuP99,
     MpmcThroughput,
     DispatchMedian,
     DispatchP99,
@@ -74,8 +79,10 @@ struct Measurement
 enum class Workload
 {
     Spsc,
+    SpscOneCpu,
     PingPong,
     PingPongPinned,
+    PingPongOneCpu,
     Mpmc,
     Dispatch,
     TimerLateness,
@@ -120,6 +127,10 @@ Measurement latencies(std::vector<double> samplesUs, Metric medianMetric, Metric
 // Timer lateness samples (us, negative = early) as median, p99 and the count
 // of early expiries, flagged when there is any.
 Measurement lateness(std::vector<double> samplesUs);
+
+// User plus system CPU time of the whole process so far (getrusage), in
+// seconds: what a run cost, whichever of its threads spent it.
+double processCpuSeconds();
 
 // Pins the calling thread to one CPU; false when the machine refuses.
 bool pinToCpu(int cpu);

@@ -4,8 +4,9 @@
 // Usage: halvix_compare [--chart-data PATH] [--only WORKLOAD] [--impl NAME]
 //   --chart-data PATH  also writes each implementation's score relative to
 //                      the best peer per metric, for run.sh's gnuplot chart.
-//   --only WORKLOAD    runs one workload: idle, spsc, pingpong, pinned, mpmc,
-//                      dispatch or timer (for profiling one of them).
+//   --only WORKLOAD    runs one workload: idle, spsc, spsc1 (all threads on
+//                      CPU 0), pingpong, pinned, pingpong1 (both on CPU 0),
+//                      mpmc, dispatch or timer (for profiling one of them).
 //   --impl NAME        runs one implementation's runners (e.g. halvix).
 // Progress goes to stderr, the table to stdout.
 #include "compare.h"
@@ -110,8 +111,10 @@ int main(int argc, char** argv)
     // First: the children are forked while this process has a single thread.
     runWorkload(registry, Workload::IdleTimerCost, "idle", selection, results);
     runWorkload(registry, Workload::Spsc, "spsc", selection, results);
+    runWorkload(registry, Workload::SpscOneCpu, "spsc1", selection, results);
     runWorkload(registry, Workload::PingPong, "pingpong", selection, results);
     runWorkload(registry, Workload::PingPongPinned, "pinned", selection, results);
+    runWorkload(registry, Workload::PingPongOneCpu, "pingpong1", selection, results);
     runWorkload(registry, Workload::Mpmc, "mpmc", selection, results);
     runWorkload(registry, Workload::Dispatch, "dispatch", selection, results);
     runWorkload(registry, Workload::TimerLateness, "timer", selection, results);

@@ -11,11 +11,14 @@ namespace compare {
 template <typename Queue>
 void registerQueueWorkloads(Registry& registry, const std::string& implementation)
 {
-    registry.add(Workload::Spsc, implementation, [] { return spsc<Queue>(); });
-    registry.add(Workload::PingPong, implementation, [] { return pingPong<Queue>(false); });
+    registry.add(Workload::Spsc, implementation, [] { return spsc<Queue>(Placement::Free); });
+    registry.add(Workload::SpscOneCpu, implementation, [] { return spsc<Queue>(Placement::OneCpu); });
+    registry.add(Workload::PingPong, implementation, [] { return pingPong<Queue>(Placement::Free); });
     if (cpuCount() >= 2) {
-        registry.add(Workload::PingPongPinned, implementation, [] { return pingPong<Queue>(true); });
+        registry.add(Workload::PingPongPinned, implementation,
+                     [] { return pingPong<Queue>(Placement::TwoCpus); });
     }
+    registry.add(Workload::PingPongOneCpu, implementation, [] { return pingPong<Queue>(Placement::OneCpu); });
     registry.add(Workload::Mpmc, implementation, [] { return mpmc<Queue>(); });
 }
 

@@ -22,6 +22,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" --target halvix_compare >&2
 
+echo "load before the run: $(uptime)" >&2
 data=$(mktemp)
 trap 'rm -f "$data"' EXIT
 "$build/bench/compare/halvix_compare" --chart-data "$data" | tee "$here/results.md"

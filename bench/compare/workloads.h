@@ -25,14 +25,42 @@ using bench::valueOf;
 // Times `roundTrip` ROUND_TRIPS times (after a short warm-up); microseconds.
 std::vector<double> sampleRoundTrips(const std::function<void()>& roundTrip);
 
-// SPSC_ITEMS pointers from a producer thread to this thread through one queue.
+// Where the threads of a two-thread workload run: wherever the scheduler
+// puts them, pinned to CPUs 0 and 1, or all on CPU 0 (as under `taskset -c 0`).
+enum class Placement
+{
+    Free,
+    TwoCpus,
+    OneCpu,
+};
+
+// Pins the calling thread as `placement` asks for the thread with `role` (0
+// or 1); true when it pinned anything (unpin() afterwards).
+inline bool place(Placement placement, int role)
+{
+    switch (placement) {
+    case Placement::TwoCpus:
+        return pinToCpu(role);
+    case Placement::OneCpu:
+        return pinToCpu(0);
+    default:
+        return false;
+    }
+}
+
+// SPSC_ITEMS pointers from a producer thread to this thread through one
+// queue; also the CPU time the process spent per message (user + system,
+// both threads together) when the threads run free.
 template <typename Queue>
-Measurement spsc()
+Measurement spsc(Placement placement)
 {
     Queue queue(SLOTS);
     uintptr_t sum = 0;
+    const bool pinned = place(placement, 0);
+    const double cpuBefore = processCpuSeconds();
     const auto start = Clock::now();
-    std::thread producer([&queue] {
+    std::thread producer([&queue, placement] {
+        place(placement, 1);
         for (uintptr_t i = 1; i <= SPSC_ITEMS; ++i) {
             queue.push(messageOf(i));
         }
@@ -42,8 +70,17 @@ Measurement spsc()
     }
     const auto elapsed = Clock::now() - start;
     producer.join();
+    const double cpuSeconds = processCpuSeconds() - cpuBefore;
+    if (pinned) {
+        unpin();
+    }
     Measurement result;
-    result.values[Metric::SpscThroughput] = millionsPerSecond(SPSC_ITEMS, elapsed);
+    if (placement == Placement::OneCpu) {
+        result.values[Metric::SpscOneCpu] = millionsPerSecond(SPSC_ITEMS, elapsed);
+    } else {
+        result.values[Metric::SpscThroughput] = millionsPerSecond(SPSC_ITEMS, elapsed);
+        result.values[Metric::SpscCpu] = cpuSeconds * 1e9 / SPSC_ITEMS;
+    }
     if (sum != SPSC_ITEMS * (SPSC_ITEMS + 1) / 2) {
         result.flag = "WRONG SUM";
     }
@@ -51,15 +88,14 @@ Measurement spsc()
 }
 
 // One message bounced between this thread and an echo thread through two
-// queues; with `pinned`, the two threads run on CPUs 0 and 1.
+// queues, the threads placed as asked; also the CPU time of the process per
+// round trip when they run free.
 template <typename Queue>
-Measurement pingPong(bool pinned)
+Measurement pingPong(Placement placement)
 {
     Queue ping(SLOTS), pong(SLOTS);
-    std::thread echo([&ping, &pong, pinned] {
-        if (pinned) {
-            pinToCpu(1);
-        }
+    std::thread echo([&ping, &pong, placement] {
+        place(placement, 1);
         for (;;) {
             void* message = ping.pop();
             pong.push(message);
@@ -68,21 +104,31 @@ Measurement pingPong(bool pinned)
             }
         }
     });
-    if (pinned) {
-        pinToCpu(0);
-    }
+    const bool pinned = place(placement, 0);
+    const double cpuBefore = processCpuSeconds();
     auto samples = sampleRoundTrips([&ping, &pong] {
         ping.push(messageOf(1));
         pong.pop();
     });
+    // The warm-up round trips are in the CPU time too.
+    const double cpuPerRoundTrip = (processCpuSeconds() - cpuBefore) * 1e6 / (ROUND_TRIPS + ROUND_TRIPS / 10);
     ping.push(nullptr);
     pong.pop();
     echo.join();
     if (pinned) {
         unpin();
     }
-    return pinned ? latencies(std::move(samples), Metric::PingPongPinnedMedian, Metric::PingPongPinnedP99)
-                  : latencies(std::move(samples), Metric::PingPongMedian, Metric::PingPongP99);
+    switch (placement) {
+    case Placement::TwoCpus:
+        return latencies(std::move(samples), Metric::PingPongPinnedMedian, Metric::PingPongPinnedP99);
+    case Placement::OneCpu:
+        return latencies(std::move(samples), Metric::PingPongOneCpuMedian, Metric::PingPongOneCpuP99);
+    default:
+        break;
+    }
+    Measurement result = latencies(std::move(samples), Metric::PingPongMedian, Metric::PingPongP99);
+    result.values[Metric::PingPongCpu] = cpuPerRoundTrip;
+    return result;
 }
 
 // MPMC_THREADS producers and as many consumers on one queue. Every message

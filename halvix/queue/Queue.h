@@ -20,7 +20,9 @@
 //     and leaves the others alone.
 //
 // Time-outs are milliseconds: -1 waits without limit, 0 does not wait, a
-// positive value waits at most that long.
+// positive value waits that long in total, from one deadline for the whole
+// call on the monotonic clock: it never ends early, and late only by the time
+// a sleeping thread takes to wake.
 //
 // Failures are reported through the "Error" strategies (halvix/error): a null
 // macro or target and a duplicate name are thrown; a failed write, an unknown

@@ -15,9 +15,10 @@ class HALVIX_API WriteableQueue
 public:
     virtual ~WriteableQueue();
 
-    // Hands the macro on, waiting at most `timeout` milliseconds (-1 without
-    // limit, 0 not at all). True: the macro now belongs to whoever reads it.
-    // False: it stays with the writer.
+    // Hands the macro on, waiting up to `timeout` milliseconds in total (-1
+    // without limit, 0 not at all; a positive time-out is one deadline for
+    // the whole call, never early, late only by a wake-up's delay). True: the
+    // macro now belongs to whoever reads it. False: it stays with the writer.
     virtual bool write(const command::Macro* macroPtr, int timeout) = 0;
 };
 

@@ -5,9 +5,12 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <future>
+#include <limits>
 #include <string>
+#include <thread>
 
 using namespace halvix::os;
 
@@ -92,6 +95,116 @@ TEST(OsSemaphoreTest, CountsUnitsFromAnyInitialValueAndAGiveWakesABlockedTake)
     EXPECT_TRUE(taker.get());
     EXPECT_FALSE(osSemaphoreTake(semaphore, 0));
     osSemaphoreDestroy(semaphore);
+}
+
+TEST(OsQueueTest, WrapsAroundACapacityThatIsNoPowerOfTwo)
+{
+    void* queue = osQueueCreate(3);
+    void* message = nullptr;
+    for (uintptr_t value : {1, 2, 3}) {
+        EXPECT_TRUE(osQueueWrite(queue, messageOf(value), 0));
+    }
+    EXPECT_FALSE(osQueueWrite(queue, messageOf(9), 0));
+    uintptr_t expected = 1;
+    uintptr_t next = 4;
+    for (int lap = 0; lap < 5; ++lap) {  // A, B, C; two out, D in, ... across several laps
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_TRUE(osQueueRead(queue, &message, 0));
+            EXPECT_EQ(message, messageOf(expected++));
+        }
+        EXPECT_TRUE(osQueueWrite(queue, messageOf(next++), 0));
+        EXPECT_TRUE(osQueueWrite(queue, messageOf(next++), -1));
+        EXPECT_EQ(osQueueSize(queue), 3);
+    }
+    osQueueDestroy(queue);
+}
+
+TEST(OsSemaphoreTest, ClampsAnInitialCountBeyondTheWord)
+{
+    osSemaphore_t plenty = osSemaphoreCreate(std::numeric_limits<long>::max());
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_TRUE(osSemaphoreTake(plenty, 0));
+    }
+    osSemaphoreGive(plenty);
+    EXPECT_TRUE(osSemaphoreTake(plenty, 0));
+    osSemaphoreDestroy(plenty);
+    osSemaphore_t owing = osSemaphoreCreate(std::numeric_limits<long>::min());
+    for (int i = 0; i < 1000; ++i) {
+        osSemaphoreGive(owing);
+    }
+    EXPECT_FALSE(osSemaphoreTake(owing, 0));
+    osSemaphoreDestroy(owing);
+}
+
+// Rounds of a hand-off between two threads in which the receiving side
+// destroys the object the moment it got its unit, while the sending call may
+// still be on its way out: `create` makes the object, `send` gives or writes
+// on this thread, `receiveAndDestroy` runs on the other. Any access of the
+// sender after its unit could be taken touches freed memory, which
+// AddressSanitizer reports; a lost wake-up leaves the receiver blocked and
+// fails the bounded wait.
+template <typename Create, typename Send, typename Receive>
+void handOffAndDestroyAtOnce(Create create, Send send, Receive receiveAndDestroy)
+{
+#if defined(__SANITIZE_THREAD__)
+    constexpr int kRounds = 2000;
+#else
+    constexpr int kRounds = 20000;
+#endif
+    std::atomic<void*> handle{nullptr};  // the object of the round; null when the receiver is done
+    std::atomic<bool> stop{false};
+    auto receiver = std::async(std::launch::async, [&] {
+        for (;;) {
+            void* object = handle.load(std::memory_order_acquire);
+            if (object == nullptr) {
+                if (stop.load(std::memory_order_acquire)) {
+                    return;
+                }
+                std::this_thread::yield();
+                continue;
+            }
+            receiveAndDestroy(object);
+            handle.store(nullptr, std::memory_order_release);
+        }
+    });
+    for (int round = 0; round < kRounds; ++round) {
+        void* object = create();
+        handle.store(object, std::memory_order_release);
+        // Sometimes the receiver is already waiting, sometimes still on its way.
+        if (round % 3 == 0) {
+            std::this_thread::yield();
+        }
+        send(object);
+        const auto deadline = Clock::now() + kLateness * 5;
+        while (handle.load(std::memory_order_acquire) != nullptr) {
+            ASSERT_LT(Clock::now(), deadline) << "round " << round << ": the receiver never got its unit";
+            std::this_thread::yield();
+        }
+    }
+    stop.store(true, std::memory_order_release);
+    ASSERT_EQ(receiver.wait_for(kLateness), std::future_status::ready);
+}
+
+TEST(OsSemaphoreTest, TakerThatDestroysTheSemaphoreAtOnceLeavesTheGiverSafe)
+{
+    handOffAndDestroyAtOnce([] { return osSemaphoreCreate(0); },
+                            [](void* semaphore) { osSemaphoreGive(semaphore); },
+                            [](void* semaphore) {
+                                EXPECT_TRUE(osSemaphoreTake(semaphore, -1));
+                                osSemaphoreDestroy(semaphore);
+                            });
+}
+
+TEST(OsQueueTest, ReaderThatDestroysTheQueueAtOnceLeavesTheWriterSafe)
+{
+    handOffAndDestroyAtOnce([] { return osQueueCreate(1); },
+                            [](void* queue) { EXPECT_TRUE(osQueueWrite(queue, messageOf(7), -1)); },
+                            [](void* queue) {
+                                void* message = nullptr;
+                                EXPECT_TRUE(osQueueRead(queue, &message, -1));
+                                EXPECT_EQ(message, messageOf(7));
+                                osQueueDestroy(queue);
+                            });
 }
 
 }  // namespace

@@ -1,23 +1,16 @@
-// Bounded FIFO message queues of pointers: a ring, with one semaphore counting
-// stored messages and one counting free slots. Threads block only inside the
-// semaphores, never while holding a lock of the ring.
+// Bounded FIFO message queues of pointers: a lock-free ring of slots, each
+// with a turn word that says whether it waits for a writer or a reader of
+// which lap, and threads that must wait spin briefly and then sleep on that
+// word (ringCore.h explains the scheme, its order and its teardown).
 //
-// Writers and readers lock the ring separately. A writer fills the slot at
-// the write position and advances it under the write lock, then gives a unit
-// of `itemsAvailable`; a reader does the same on its side with the read lock
-// and `slotsFree`. Whichever write's unit a reader takes, every write that
-// claimed an earlier slot has finished filling it (the write lock orders
-// them), so the slot at the read position is filled; the same holds the other
-// way round for free slots. Messages therefore come out in the order in which
-// writers stored them, and a writer and a reader never wait for each other's
-// lock: in the common one-writer, one-reader case neither lock ever moves
-// between CPUs.
+// A write or read that found its slot ready takes no lock, makes no system
+// call and allocates nothing; a wake-up costs a system call only when
+// somebody sleeps on the slot it hands over.
 #include "halvix/os/osQueue.h"
 
-#include "halvix/os/osMutex.h"
 #include "halvix/os/src/osCheck.h"
+#include "halvix/os/src/ringCore.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -25,32 +18,22 @@
 namespace halvix::os {
 namespace {
 
+typedef internal::RingCore<std::atomic, internal::FutexParking> Ring;
+
 // Capacity of a queue created with -1.
 constexpr int32_t DEFAULT_CAPACITY = 32;
 
-// The record behind a queue handle. Between operations the units of
-// `itemsAvailable` equal `count`, and those of `slotsFree` equal
-// `capacity - count`.
+// The record behind a queue handle: the ring and its slots, allocated once.
 struct osPosixQueue_t
 {
-    osMutex_t mutex;               // the writers' lock: guards writeIndex, written and filling a slot
-    osSemaphore_t itemsAvailable;  // a unit per stored message
-    osSemaphore_t slotsFree;       // a unit per free slot
-    int32_t capacity;              // number of slots
-    int32_t writeIndex;            // slot the next write fills
-    void** slots;                  // `capacity` message pointers; allocated once
-    // Messages stored and taken so far; their difference is the count of
-    // stored messages. Each is changed by one side only, under its lock, and
-    // read by osQueueSize. Released after the change, so that a size reader
-    // who sees a read also sees the write it consumed (the semaphores order
-    // that write before the read).
-    std::atomic<uint64_t> written;
-    // The readers' side, on a cache line of its own so that a writer and a
-    // reader on two CPUs do not pull one line back and forth.
-    alignas(64) osMutex_t readMutex;  // the readers' lock: guards readIndex, taken and emptying a slot
-    int32_t readIndex;                // slot the next read empties
-    std::atomic<uint64_t> taken;
+    osPosixQueue_t(Ring::Slot* slots, uint32_t capacity) : ring(slots, capacity), slots(slots) {}
+    Ring ring;
+    Ring::Slot* slots;  // `capacity` of them
 };
+
+// A time-out below -1 stops the process with the assertion the queue's waits
+// have always made (they were once the waits of a semaphore).
+constexpr char OS_SEMAPHORE_TAKE[] = "bool halvix::os::osSemaphoreTake(halvix::os::osSemaphore_t, long int)";
 
 osPosixQueue_t* recordOf(void* queue)
 {
@@ -64,24 +47,27 @@ void* osQueueCreate(int maxMessages)
     // clang-format off
     HALVIX_ASSERT(maxMessages > 0 || maxMessages==-1);
     // clang-format on
+    const uint32_t capacity = maxMessages == -1 ? DEFAULT_CAPACITY : static_cast<uint32_t>(maxMessages);
+    // Zero-filled: every slot waits for the writer of lap 0 and holds null.
+    void* slotMemory = calloc(capacity, sizeof(Ring::Slot));
     void* memory = aligned_alloc(alignof(osPosixQueue_t), sizeof(osPosixQueue_t));
-    osPosixQueue_t* pQueue = memory == nullptr ? nullptr : new (memory) osPosixQueue_t;
+    if (memory == nullptr || slotMemory == nullptr) {
+        free(slotMemory);
+        free(memory);
+        memory = nullptr;
+    }
+    osPosixQueue_t* pQueue = nullptr;
+    if (memory != nullptr) {
+        Ring::Slot* slots = static_cast<Ring::Slot*>(slotMemory);
+        for (uint32_t i = 0; i < capacity; ++i) {
+            new (&slots[i]) Ring::Slot();  // starts the atomics' lifetime; the bytes stay zero
+        }
+        pQueue = new (memory) osPosixQueue_t(slots, capacity);
+    }
+    // A ring too large for memory stops the process like a record that
+    // cannot be allocated.
     HALVIX_ASSERT(pQueue != __null);
     DBG_LOG("dbg", "Creating queue %p", static_cast<void*>(pQueue));
-    pQueue->capacity = maxMessages == -1 ? DEFAULT_CAPACITY : maxMessages;
-    // The ring is the only allocation of the queue's life: writes and reads
-    // allocate nothing. A ring too large for memory stops the process like a
-    // record that cannot be allocated.
-    pQueue->slots = static_cast<void**>(calloc(static_cast<size_t>(pQueue->capacity), sizeof(void*)));
-    HALVIX_ASSERT(pQueue->slots != __null);
-    pQueue->writeIndex = 0;
-    pQueue->readIndex = 0;
-    pQueue->written.store(0, std::memory_order_relaxed);
-    pQueue->taken.store(0, std::memory_order_relaxed);
-    pQueue->mutex = osMutexCreate();
-    pQueue->readMutex = osMutexCreate();
-    pQueue->itemsAvailable = osSemaphoreCreate(0);
-    pQueue->slotsFree = osSemaphoreCreate(pQueue->capacity);
     return pQueue;
 }
 
@@ -89,10 +75,6 @@ void osQueueDestroy(void* queue)
 {
     DBG_LOG("dbg", "Destroying queue %p", queue);
     osPosixQueue_t* pQueue = recordOf(queue);
-    osMutexDestroy(pQueue->mutex);
-    osMutexDestroy(pQueue->readMutex);
-    osSemaphoreDestroy(pQueue->itemsAvailable);
-    osSemaphoreDestroy(pQueue->slotsFree);
     free(pQueue->slots);
     pQueue->~osPosixQueue_t();
     free(pQueue);
@@ -101,17 +83,17 @@ void osQueueDestroy(void* queue)
 bool osQueueWrite(void* queue, void* message, long timeoutMs)
 {
     DBG_LOG("dbg", "Writting queue %p", queue);
-    osPosixQueue_t* pQueue = recordOf(queue);
-    if (!osSemaphoreTake(pQueue->slotsFree, timeoutMs)) {
+    const long lMsBeforeTimeout = timeoutMs;
+    HALVIX_OS_ASSERT(lMsBeforeTimeout >= -1, OS_SEMAPHORE_TAKE);
+    bool slept = false;
+    if (!recordOf(queue)->ring.write(message, timeoutMs, slept)) {
+        if (slept) {
+            internal::traceWaitTimedOut();
+        }
         DBG_TRACE("dbg", "Data write to queue %p timed-out", queue);
         return false;
     }
-    osMutexLock(pQueue->mutex, false);
-    pQueue->slots[pQueue->writeIndex] = message;
-    pQueue->writeIndex = (pQueue->writeIndex + 1) % pQueue->capacity;
-    pQueue->written.store(pQueue->written.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-    osMutexUnlock(pQueue->mutex);
-    osSemaphoreGive(pQueue->itemsAvailable);
+    // From here on the queue may be gone: only the handle's value is used.
     DBG_LOG("dbg", "Data was written to queue %p", queue);
     return true;
 }
@@ -119,37 +101,26 @@ bool osQueueWrite(void* queue, void* message, long timeoutMs)
 bool osQueueRead(void* queue, void** message, long timeoutMs)
 {
     DBG_LOG("dbg", "Reading queue %p", queue);
-    osPosixQueue_t* pQueue = recordOf(queue);
-    if (!osSemaphoreTake(pQueue->itemsAvailable, timeoutMs)) {
+    const long lMsBeforeTimeout = timeoutMs;
+    HALVIX_OS_ASSERT(lMsBeforeTimeout >= -1, OS_SEMAPHORE_TAKE);
+    bool slept = false;
+    void* taken = nullptr;
+    if (!recordOf(queue)->ring.read(taken, timeoutMs, slept)) {
         *message = nullptr;
+        if (slept) {
+            internal::traceWaitTimedOut();
+        }
         DBG_TRACE("dbg", "Data read from queue %p timed-out", queue);
         return false;
     }
-    osMutexLock(pQueue->readMutex, false);
-    *message = pQueue->slots[pQueue->readIndex];
-    pQueue->readIndex = (pQueue->readIndex + 1) % pQueue->capacity;
-    pQueue->taken.store(pQueue->taken.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-    osMutexUnlock(pQueue->readMutex);
-    osSemaphoreGive(pQueue->slotsFree);
+    *message = taken;
     DBG_LOG("dbg", "Data was read from queue %p", queue);
     return true;
 }
 
 int osQueueSize(void* queue)
 {
-    osPosixQueue_t* pQueue = recordOf(queue);
-    // A snapshot without either lock. Reads are counted before their slot is
-    // given back and writes only after a slot was taken, so at any moment
-    // taken <= written <= taken + capacity; a `written` read while `taken`
-    // stood still is within those bounds. Acquire loads: a count seen here
-    // brings the other side's counts that preceded it.
-    for (;;) {
-        const uint64_t before = pQueue->taken.load(std::memory_order_acquire);
-        const uint64_t written = pQueue->written.load(std::memory_order_acquire);
-        if (pQueue->taken.load(std::memory_order_acquire) == before) {
-            return static_cast<int>(written - before);
-        }
-    }
+    return recordOf(queue)->ring.size();
 }
 
 }  // namespace halvix::os

@@ -1,0 +1,102 @@
+// The futex side of the OS layer's parking policy (see parking.h).
+#include "halvix/os/src/parking.h"
+
+#include "halvix/dbg/dbg.h"
+#include "halvix/os/osMutex.h"
+
+#include <errno.h>
+#include <linux/futex.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace halvix::os::internal {
+
+namespace {
+
+// How many slow-path entries of a thread reuse its cached affinity.
+constexpr uint32_t AFFINITY_REUSES = 256;
+
+// Per thread: whether it may run on more than one CPU, and how many more
+// times that answer is used before it is read again. Plain thread-locals:
+// only their own thread touches them.
+thread_local bool tlsSeveralCpus = false;
+thread_local uint32_t tlsAffinityReuses = 0;
+
+}  // namespace
+
+FutexParking::Deadline FutexParking::deadlineIn(long ms)
+{
+    Deadline deadline;
+    if (ms < 0) {
+        deadline.tv_sec = -1;
+        deadline.tv_nsec = 0;
+    } else {
+        osPosixGetTimeIn(&deadline, ms);
+    }
+    return deadline;
+}
+
+bool FutexParking::passed(const Deadline& deadline)
+{
+    if (deadline.tv_sec < 0) {
+        return false;
+    }
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+}
+
+bool FutexParking::waitOn(const void* address, uint32_t expected, const Deadline& deadline)
+{
+    // Private: the words live in this process only, which spares the kernel
+    // the look-up of a shared mapping. Without FUTEX_CLOCK_REALTIME the
+    // bitset wait measures its absolute time-out on CLOCK_MONOTONIC.
+    const timespec* limit = deadline.tv_sec < 0 ? nullptr : &deadline;
+    const long status = syscall(SYS_futex, address, FUTEX_WAIT_BITSET_PRIVATE, expected, limit, nullptr,
+                                FUTEX_BITSET_MATCH_ANY);
+    // EAGAIN (the word had changed) and EINTR (a signal) are early returns
+    // the caller absorbs by looking again; only the time-out ends a wait.
+    return status == 0 || errno != ETIMEDOUT;
+}
+
+void FutexParking::wake(const void* address, int count)
+{
+    // The kernel only hashes the address: the memory behind it may already
+    // be freed by a thread this wake-up let go.
+    syscall(SYS_futex, address, FUTEX_WAKE_PRIVATE, count, nullptr, nullptr, 0);
+}
+
+bool FutexParking::maySpin()
+{
+    if (tlsAffinityReuses == 0) {
+        cpu_set_t cpus;
+        CPU_ZERO(&cpus);
+        // A refusal leaves the answer at one CPU: no spinning is never wrong.
+        tlsSeveralCpus = sched_getaffinity(0, sizeof(cpus), &cpus) == 0 && CPU_COUNT(&cpus) > 1;
+        tlsAffinityReuses = AFFINITY_REUSES;
+    }
+    --tlsAffinityReuses;
+    return tlsSeveralCpus;
+}
+
+uint64_t FutexParking::spinClockNs()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
+void traceWaitTimedOut()
+{
+    if (_dbg_level.load(std::memory_order_relaxed) >= DBG_LEVEL_LOG) {
+        _dbg_lock();
+        _dbg_type = DBG_LEVEL_LOG;
+        _dbg_function = "osConditionWait";
+        _dbg_filename = __FILE__;
+        _dbg_line = __LINE__;
+        _dbg_trace("dbg", "pthread error %d\n", ETIMEDOUT);
+    }
+}
+
+}  // namespace halvix::os::internal
