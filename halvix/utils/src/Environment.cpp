@@ -32,6 +32,13 @@ std::string dateTimeToStr(const time_t& seconds)
     // ctime_r needs at least 26 bytes; errors are built on any thread, so the
     // shared buffer of plain ctime() is out of the question.
     char buffer[64];
+    // The reentrant conversion reads TZ only once per process, unlike
+    // ctime(): a service whose zone is changed at run time (TZ set by the
+    // application, or for a test) would date its errors in the old zone for
+    // ever. tzset costs a lock, a getenv and a string comparison while TZ
+    // stays the same, and the zone file is read again only when it changed;
+    // an error header is built once per reported failure, so that is cheap.
+    ::tzset();
     if (::ctime_r(&seconds, buffer) == nullptr) {
         // Years the conversion cannot represent (beyond 9999 or before the
         // calendar's range): a fixed text keeps every error header readable.
