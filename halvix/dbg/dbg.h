@@ -107,17 +107,22 @@ HALVIX_API void _dbg_set_level(_dbgLevel_t Level);
 
 // Replaces the mask. Domains are separated by runs of any of
 //   + - | : ; & ^ " * _ , ! # ~ ? < > $ \ / and space.
-// The text must be shorter than 255 characters (assertion).
+// The text must be shorter than 255 characters (assertion). When the new
+// mask cannot be allocated, throws std::bad_alloc and keeps the old mask.
 HALVIX_API void _dbg_set_mask(const char* mask);
 
 // Mute and unmute the calling thread. Muting twice and unmuting once leaves
-// the thread unmuted: a thread is listed at most once.
+// the thread unmuted: a thread is listed at most once. _dbg_disable throws
+// std::bad_alloc, leaving the thread unmuted, when the list cannot grow.
 HALVIX_API void _dbg_disable(void);
 HALVIX_API void _dbg_enable(void);
 
 // The trace-call protocol, which the DBG_* forms below carry out: test the
 // level, _dbg_lock, set _dbg_type/_dbg_function/_dbg_filename/_dbg_line,
-// then _dbg_trace, which writes the line and releases the lock.
+// then _dbg_trace, which writes the line and releases the lock. _dbg_trace
+// allocates nothing and never throws, so it works when memory is short and
+// always releases the lock. The trace lock is never held while the library
+// allocates: a failed allocation in a control releases it.
 HALVIX_API void _dbg_lock(void);
 HALVIX_API void _dbg_unlock(void);
 HALVIX_API void _dbg_trace(const char* domain, const char* format, ...) __attribute__((format(printf, 2, 3)));

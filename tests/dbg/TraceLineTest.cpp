@@ -1,7 +1,9 @@
 #include <halvix/dbg/dbg.h>
 
 #include "DbgTestSupport.h"
+#include "common/FailingAllocation.h"
 
+#include <new>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -122,4 +124,54 @@ TEST_F(DbgTest, ConcurrentLinesStayWhole)
         EXPECT_EQ(i, next[t]++) << line;
     }
     EXPECT_EQ(count, kThreads * kLines);
+}
+
+// True, and the lock released again, when no thread holds the trace lock: a
+// trace that kept it would make every later trace wait for ever.
+static bool traceLockIsFree()
+{
+    if (pthread_mutex_trylock(&_dbg_mutex) != 0) {
+        return false;
+    }
+    pthread_mutex_unlock(&_dbg_mutex);
+    return true;
+}
+
+TEST_F(DbgTest, AllocationFailureInsideATraceNeitherThrowsNorKeepsTheLock)
+{
+    const std::string longName(300, 'f');  // a prefix longer than any fixed buffer
+    bool threw = false;
+    CaptureStderr();
+    {
+        halvix::test::FailingAllocations failing;
+        try {
+            traceFrom(DBG_LEVEL_TRACE, "a/b/c/d/e/f/g/h/i/j/k.cpp", longName.c_str(), 3, "x",
+                      "short of memory");
+            traceFrom(DBG_LEVEL_TRACE, "a/b/c/d/e/f/g/h/i/j/k.cpp", longName.c_str(), 4, "x", "still");
+        } catch (...) {
+            threw = true;
+        }
+    }
+    EXPECT_FALSE(threw);
+    ASSERT_TRUE(traceLockIsFree());
+    EXPECT_EQ(GetCapturedStderr(), "-{.../d/e/f/g/h/i/j/k.cpp " + hexId(_dbg_get_current_thread_id()) + " " +
+                                       longName + " 3} short of memory\n-    {4} still\n");
+
+    // The controls that must allocate fail whole and release the lock: the
+    // mask stays as it was.
+    {
+        halvix::test::FailingAllocations failing;
+        EXPECT_THROW(_dbg_set_mask("a+b+c"), std::bad_alloc);
+    }
+    ASSERT_TRUE(traceLockIsFree());
+    EXPECT_EQ(_dbg_mask, Strings{"all"});
+    {
+        halvix::test::FailingAllocations failing;
+        try {
+            _dbg_disable();  // may find room in the list, or throw
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    ASSERT_TRUE(traceLockIsFree());
+    _dbg_enable();
 }

@@ -3,6 +3,7 @@
 #include "halvix/dbg/dbg.h"
 
 #include "halvix/dbg/src/Assert.h"
+#include "halvix/dbg/src/TraceState.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -55,24 +56,24 @@ unsigned long _dbg_get_current_thread_id(void)
 void _dbg_disable(void)
 {
     const unsigned long self = _dbg_get_current_thread_id();
-    _dbg_lock();
+    // The list may have to grow: a failed allocation throws with the lock
+    // released and the thread not muted.
+    halvix::dbg::TraceLock lock;
     if (std::find(_dbg_disabled_thread.begin(), _dbg_disabled_thread.end(), self) ==
         _dbg_disabled_thread.end()) {
         _dbg_disabled_thread.push_back(self);
     }
-    _dbg_unlock();
 }
 
 void _dbg_enable(void)
 {
     const unsigned long self = _dbg_get_current_thread_id();
-    _dbg_lock();
+    halvix::dbg::TraceLock lock;
     // Each id is listed at most once; erase keeps the others in order.
     auto found = std::find(_dbg_disabled_thread.begin(), _dbg_disabled_thread.end(), self);
     if (found != _dbg_disabled_thread.end()) {
         _dbg_disabled_thread.erase(found);
     }
-    _dbg_unlock();
 }
 
 void _dbg_printf(const char* format, ...)
