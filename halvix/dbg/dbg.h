@@ -61,7 +61,8 @@ typedef enum
 #define _DBG_MAX_DOMAIN 256
 
 // Enabled domains, in the order in which the mask text lists them.
-// Guarded by _dbg_mutex.
+// Guarded by _dbg_mutex. Like the muted list below it is never destroyed:
+// threads may go on tracing while the process exits.
 HALVIX_API extern std::vector<std::string> _dbg_mask;
 
 extern "C" {

@@ -3,6 +3,14 @@
 #include "DbgTestSupport.h"
 #include "common/FailingAllocation.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <new>
 #include <sstream>
 #include <thread>
@@ -174,4 +182,64 @@ TEST_F(DbgTest, AllocationFailureInsideATraceNeitherThrowsNorKeepsTheLock)
     }
     ASSERT_TRUE(traceLockIsFree());
     _dbg_enable();
+}
+
+namespace {
+
+std::atomic<int> tracedLines{0};
+
+void* traceUntilTheProcessEnds(void*)
+{
+    for (;;) {
+        DBG_LOG("dbg", "tracing while the process exits");
+        _dbg_disable();  // the muted list, too, is read and changed
+        _dbg_enable();
+        tracedLines.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+// In a child: threads trace at an enabled level while the process exits
+// (exit runs the destructors of static objects, as a return from main does).
+[[noreturn]] void exitWhileThreadsTrace()
+{
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    // Long domain names live on the heap, so a destroyed mask is noticed.
+    _dbg_set_mask("first-domain-of-several+second-domain-of-several+third-domain-of-several+dbg");
+    _dbg_set_level(DBG_LEVEL_LOG);
+    for (int i = 0; i < 3; ++i) {
+        pthread_t thread;
+        pthread_create(&thread, nullptr, traceUntilTheProcessEnds, nullptr);
+        pthread_detach(thread);
+    }
+    while (tracedLines.load(std::memory_order_relaxed) < 30) {
+        sched_yield();
+    }
+    exit(0);
+}
+
+}  // namespace
+
+TEST_F(DbgTest, TracingWhileTheProcessExitsNeverCrashes)
+{
+    for (int run = 0; run < 20; ++run) {
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            exitWhileThreadsTrace();
+        }
+        int status = 0;
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (waitpid(child, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > limit) {
+                kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                FAIL() << "run " << run << ": the exiting process hung";
+            }
+            usleep(1000);
+        }
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "run " << run << ": " << (WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "exit status ")
+            << (WIFEXITED(status) ? WEXITSTATUS(status) : 0);
+    }
 }

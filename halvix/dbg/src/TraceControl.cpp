@@ -9,12 +9,12 @@
 #include <cstdarg>
 #include <cstdio>
 
-std::vector<std::string> _dbg_mask;  // guarded by _dbg_mutex
+// _dbg_mask and _dbg_disabled_thread are defined in NeverDestroyed.cpp: they
+// must outlive every thread that traces.
 
 extern "C" {
 
 std::atomic<_dbgLevel_t> _dbg_level{DBG_LEVEL_WARN};  // relaxed: no data is published through it
-std::vector<unsigned long> _dbg_disabled_thread;      // guarded by _dbg_mutex
 // Static initialisation makes the lock usable before any constructor runs,
 // so static initialisers of other modules may trace.
 pthread_mutex_t _dbg_mutex = PTHREAD_MUTEX_INITIALIZER;
