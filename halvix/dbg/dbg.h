@@ -139,7 +139,9 @@ HALVIX_API void _dbg_mutex_init(void);
 // arguments, or to standard output and then standard error when the file
 // cannot be opened: "Pid=", "Backtrace-entries: " with the symbolic
 // backtrace and one "Address=" line per entry, "Process memory map:" and
-// "System memory info:". Never stops the process.
+// "System memory info:". Never stops the process: SIGPIPE from a pipe whose
+// reader has gone is held back in the calling thread while it writes (and
+// discarded), so the standard-error copy is still written.
 HALVIX_API void _dbg_backtrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Hex dump of size bytes at data to standard error, 8 bytes a line
