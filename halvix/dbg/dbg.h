@@ -154,19 +154,25 @@ HALVIX_API void _dbg_dump(const char* domain, const void* data, int64_t size);
 
 }  // extern "C"
 
-// One trace call of level `level` in `domain`; the remaining arguments are a
-// printf format and its values. Not for use between _dbg_lock and _dbg_trace.
-#define DBG_TRACE_AT(level, domain, ...)                                                                     \
+// One trace call of level `level` in `domain` that names `function` as the
+// place it comes from: for a helper that traces on behalf of an operation,
+// so that the line names the operation. Lines compact by pointer, so pass
+// one constant text per function. The remaining arguments are a printf
+// format and its values. Not for use between _dbg_lock and _dbg_trace.
+#define DBG_TRACE_AS(level, domain, function, ...)                                                           \
     do {                                                                                                     \
         if (_dbg_level.load(std::memory_order_relaxed) >= (level)) {                                         \
             _dbg_lock();                                                                                     \
             _dbg_type = (level);                                                                             \
-            _dbg_function = __func__;                                                                        \
+            _dbg_function = (function);                                                                      \
             _dbg_filename = __FILE__;                                                                        \
             _dbg_line = __LINE__;                                                                            \
             _dbg_trace((domain), __VA_ARGS__);                                                               \
         }                                                                                                    \
     } while (0)
+
+// One trace call of level `level` in `domain` from the enclosing function.
+#define DBG_TRACE_AT(level, domain, ...) DBG_TRACE_AS(level, domain, __func__, __VA_ARGS__)
 
 // Fatal: writes the line (if the mask and thread filters pass) and stops.
 #define DBG_WARN(domain, ...) DBG_TRACE_AT(DBG_LEVEL_WARN, domain, __VA_ARGS__)
