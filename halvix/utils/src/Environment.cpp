@@ -34,10 +34,13 @@ std::string dateTimeToStr(const time_t& seconds)
     char buffer[64];
     // The reentrant conversion reads TZ only once per process, unlike
     // ctime(): a service whose zone is changed at run time (TZ set by the
-    // application, or for a test) would date its errors in the old zone for
-    // ever. tzset costs a lock, a getenv and a string comparison while TZ
-    // stays the same, and the zone file is read again only when it changed;
-    // an error header is built once per reported failure, so that is cheap.
+    // application, or /etc/localtime replaced by the administrator) would
+    // date its errors in the old zone for ever. tzset is not free: with TZ
+    // set it compares the text and returns, with TZ unset it stats
+    // /etc/localtime (a system call, some microseconds: an Error header takes
+    // about 1 us with TZ set and 6 us without). It runs once per reported
+    // failure, whose text is then printed by the default strategy at a cost
+    // of the same order, so a correct date is worth it.
     ::tzset();
     if (::ctime_r(&seconds, buffer) == nullptr) {
         // Years the conversion cannot represent (beyond 9999 or before the
