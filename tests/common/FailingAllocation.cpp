@@ -24,11 +24,6 @@ bool refuseThisOne()
     return true;
 }
 
-void* allocate(std::size_t size)
-{
-    return std::malloc(size == 0 ? 1 : size);
-}
-
 }  // namespace
 
 namespace halvix::test {
@@ -52,28 +47,15 @@ int FailingAllocations::refused() const
 
 }  // namespace halvix::test
 
+// The other forms (arrays, nothrow) are defined by the C++ library in terms
+// of these, so replacing these covers them all.
 void* operator new(std::size_t size)
 {
-    void* memory = refuseThisOne() ? nullptr : allocate(size);
+    void* memory = refuseThisOne() ? nullptr : std::malloc(size == 0 ? 1 : size);
     if (memory == nullptr) {
         throw std::bad_alloc();
     }
     return memory;
-}
-
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    return refuseThisOne() ? nullptr : allocate(size);
-}
-
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    return refuseThisOne() ? nullptr : allocate(size);
 }
 
 void operator delete(void* memory) noexcept
@@ -81,27 +63,7 @@ void operator delete(void* memory) noexcept
     std::free(memory);
 }
 
-void operator delete[](void* memory) noexcept
-{
-    std::free(memory);
-}
-
 void operator delete(void* memory, std::size_t) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void* memory, std::size_t) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete(void* memory, const std::nothrow_t&) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void* memory, const std::nothrow_t&) noexcept
 {
     std::free(memory);
 }
