@@ -47,8 +47,9 @@ int FailingAllocations::refused() const
 
 }  // namespace halvix::test
 
-// The other forms (arrays, nothrow) are defined by the C++ library in terms
-// of these, so replacing these covers them all.
+// Every form is replaced, not only the two the C++ library builds the others
+// on: under AddressSanitizer the runtime's versions of any form left out would
+// pair with these and be reported as mismatched.
 void* operator new(std::size_t size)
 {
     void* memory = refuseThisOne() ? nullptr : std::malloc(size == 0 ? 1 : size);
@@ -58,12 +59,47 @@ void* operator new(std::size_t size)
     return memory;
 }
 
+void* operator new[](std::size_t size)
+{
+    return operator new(size);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return refuseThisOne() ? nullptr : std::malloc(size == 0 ? 1 : size);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t& nothrow) noexcept
+{
+    return operator new(size, nothrow);
+}
+
 void operator delete(void* memory) noexcept
 {
     std::free(memory);
 }
 
+void operator delete[](void* memory) noexcept
+{
+    std::free(memory);
+}
+
 void operator delete(void* memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete[](void* memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete(void* memory, const std::nothrow_t&) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete[](void* memory, const std::nothrow_t&) noexcept
 {
     std::free(memory);
 }
