@@ -72,7 +72,8 @@ typedef enum
 #define _DBG_MAX_DOMAIN 256
 
 // Enabled domains, in the order in which the mask text lists them.
-// Guarded by _dbg_mutex.
+// Guarded by _dbg_mutex. Like the muted list below it is never destroyed:
+// threads may go on tracing while the process exits.
 HALVIX_API extern std::vector<std::string> _dbg_mask;
 
 extern "C" {
@@ -118,17 +119,22 @@ HALVIX_API void _dbg_set_level(_dbgLevel_t Level);
 
 // Replaces the mask. Domains are separated by runs of any of
 //   + - | : ; & ^ " * _ , ! # ~ ? < > $ \ / and space.
-// The text must be shorter than 255 characters (assertion).
+// The text must be shorter than 255 characters (assertion). When the new
+// mask cannot be allocated, throws std::bad_alloc and keeps the old mask.
 HALVIX_API void _dbg_set_mask(const char* mask);
 
 // Mute and unmute the calling thread. Muting twice and unmuting once leaves
-// the thread unmuted: a thread is listed at most once.
+// the thread unmuted: a thread is listed at most once. _dbg_disable throws
+// std::bad_alloc, leaving the thread unmuted, when the list cannot grow.
 HALVIX_API void _dbg_disable(void);
 HALVIX_API void _dbg_enable(void);
 
 // The trace-call protocol, which the DBG_* forms below carry out: test the
 // level, _dbg_lock, set _dbg_type/_dbg_function/_dbg_filename/_dbg_line,
-// then _dbg_trace, which writes the line and releases the lock.
+// then _dbg_trace, which writes the line and releases the lock. _dbg_trace
+// allocates nothing and never throws, so it works when memory is short and
+// always releases the lock. The trace lock is never held while the library
+// allocates: a failed allocation in a control releases it.
 HALVIX_API void _dbg_lock(void);
 HALVIX_API void _dbg_unlock(void);
 HALVIX_API void _dbg_trace(const char* domain, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -144,7 +150,9 @@ HALVIX_API void _dbg_mutex_init(void);
 // arguments, or to standard output and then standard error when the file
 // cannot be opened: "Pid=", "Backtrace-entries: " with the symbolic
 // backtrace and one "Address=" line per entry, "Process memory map:" and
-// "System memory info:". Never stops the process.
+// "System memory info:". Never stops the process: SIGPIPE from a pipe whose
+// reader has gone is held back in the calling thread while it writes (and
+// discarded), so the standard-error copy is still written.
 HALVIX_API void _dbg_backtrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Hex dump of size bytes at data to standard error, 8 bytes a line
@@ -157,19 +165,25 @@ HALVIX_API void _dbg_dump(const char* domain, const void* data, int64_t size);
 
 }  // extern "C"
 
-// One trace call of level `level` in `domain`; the remaining arguments are a
-// printf format and its values. Not for use between _dbg_lock and _dbg_trace.
-#define DBG_TRACE_AT(level, domain, ...)                                                                     \
+// One trace call of level `level` in `domain` that names `function` as the
+// place it comes from: for a helper that traces on behalf of an operation,
+// so that the line names the operation. Lines compact by pointer, so pass
+// one constant text per function. The remaining arguments are a printf
+// format and its values. Not for use between _dbg_lock and _dbg_trace.
+#define DBG_TRACE_AS(level, domain, function, ...)                                                           \
     do {                                                                                                     \
         if (_dbg_level.load(std::memory_order_relaxed) >= (level)) {                                         \
             _dbg_lock();                                                                                     \
             _dbg_type = (level);                                                                             \
-            _dbg_function = __func__;                                                                        \
+            _dbg_function = (function);                                                                      \
             _dbg_filename = __FILE__;                                                                        \
             _dbg_line = __LINE__;                                                                            \
             _dbg_trace((domain), __VA_ARGS__);                                                               \
         }                                                                                                    \
     } while (0)
+
+// One trace call of level `level` in `domain` from the enclosing function.
+#define DBG_TRACE_AT(level, domain, ...) DBG_TRACE_AS(level, domain, __func__, __VA_ARGS__)
 
 // Fatal: writes the line (if the mask and thread filters pass) and stops.
 #define DBG_WARN(domain, ...) DBG_TRACE_AT(DBG_LEVEL_WARN, domain, __VA_ARGS__)

@@ -44,8 +44,7 @@ struct osTaskOptions_t
 {
     char name[128];      // for the application's own use; NUL-terminated
     int32_t priority;    // 1..osTaskGetMaxPriority() under a real-time policy (0 stands for 1)
-    int64_t stacksize;   // bytes; -1 and 0 mean 131072; raised to at least 131072;
-                         // the thread really gets it (not the platform's 8 MiB)
+    int64_t stacksize;   // usable stack in bytes; -1 and 0: no request (see osTaskCreate)
     int32_t persistent;  // set by osTaskCreate for every joinable task; callers pass 0
     int32_t joinable;    // non-zero: joinable; zero: detached
     void* reserved;      // passed through untouched
@@ -61,12 +60,22 @@ struct osSchedPolicy_t
 };
 
 // Starts a thread running entry(arg); `options` may be null (detached, empty
-// name, lowest priority, 131072-byte stack). The task's options are a copy,
-// normalised: stacksize below -1 stops the process; under a real-time task
-// policy priority 0 becomes 1 and a priority outside 1..osTaskGetMaxPriority()
-// stops the process, as does a process that may not create real-time
-// threads; under time-sharing the priority becomes 0. A joinable task is
-// persistent. Never null.
+// name, lowest priority, no stack size request). The task's options are a
+// copy, normalised: stacksize below -1 stops the process; under a real-time
+// task policy priority 0 becomes 1 and a priority outside
+// 1..osTaskGetMaxPriority() stops the process, as does a process that may not
+// create real-time threads; under time-sharing the priority becomes 0. A
+// joinable task is persistent. Never null.
+//
+// Stack: a request (stacksize above 0, raised to at least 131072) is usable
+// stack: the thread is created with that much on top of the process's static
+// thread-local data, which glibc places at the top of every thread's stack,
+// so a program with much thread_local data neither loses its stack to it nor
+// has thread creation refused. Without a request (-1, 0 or null options) the
+// thread gets the platform's default stack (the default thread attributes,
+// which glibc takes from RLIMIT_STACK, typically 8 MiB; only touched pages
+// cost memory). Either way the options read back the normalised request:
+// 131072 for -1, 0 and anything smaller, else the request itself.
 HALVIX_API void* osTaskCreate(osTaskEntry_t entry, osTaskOptions_t* options, void* arg);
 // Waits for a joinable task's thread and returns the entry's result; null at
 // once if the task was joined before.

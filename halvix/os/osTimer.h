@@ -31,7 +31,10 @@ typedef void* osTimer_t;
 // A stopped timer and its thread. `options` (see osTaskCreate) may be null;
 // an empty name becomes "Timer@<callback address>:ID<n>", n counting the
 // default names of the process from 1 (distinct also when timers are created
-// on several threads at once). The thread is always joinable.
+// on several threads at once). The thread is always joinable. Without a stack
+// size request it asks for the small minimum, 131072 bytes of usable stack:
+// it only waits and calls back, and a service may own many timers. A
+// callback that needs more asks for it in `options`.
 HALVIX_API void* osTimerCreate(void (*callback)(void*), osTaskOptions_t* options);
 // Arms the timer for numMs (>= 0) milliseconds unless it is armed already, in
 // which case it keeps its delay.

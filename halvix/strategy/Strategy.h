@@ -47,7 +47,9 @@ public:
 
     // Registers the new strategy: as the type's default when isDefault (an
     // earlier default is replaced without notice), else at the end of the
-    // type's list.
+    // type's list. If the registry cannot grow, throws std::bad_alloc and
+    // leaves the registry as it was (a new type is entered whole or not at
+    // all).
     Strategy(const std::string& type, const std::string& name, bool isDefault);
     Strategy(const Strategy&) = delete;
     Strategy& operator=(const Strategy&) = delete;

@@ -164,7 +164,10 @@ public:
     // joinable unless autoDelete, and whose `reserved` is this Task. `arg`
     // reaches run unchanged. The handle of an earlier run is destroyed first;
     // the exit status becomes 0. A running Task is reported
-    // ("WrongTaskState") and false is returned.
+    // ("WrongTaskState") and false is returned. Stack: without a stacksize
+    // in the options the thread gets the platform's default stack, as any
+    // thread of the program does; a stacksize is usable stack, given on top
+    // of the program's static thread_local data (see osTaskCreate).
     bool start(const os::osTaskOptions_t* options, void* arg, bool autoDelete) override;
 
     // Queues a termination request behind the work already queued (without

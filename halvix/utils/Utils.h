@@ -30,15 +30,19 @@ HALVIX_API std::string getEnvVarValue(const std::string& name);
 HALVIX_API std::string getUserName();
 
 // Local time of `seconds` in ctime's 24-character form without the newline,
-// for example "Thu Jan  1 00:00:00 1970". Thread-safe (reentrant conversion).
+// for example "Thu Jan  1 00:00:00 1970", in the zone that TZ names at the
+// time of the call. Thread-safe (reentrant conversion).
 // A time that the local-time conversion cannot represent gives
 // "-- invalid time --" rather than an empty or garbled text.
 HALVIX_API std::string dateTimeToStr(const time_t& seconds);
 
 // Hex dump of `length` bytes at `data`: lines of 16 bytes such as
 //   0000-000f: 48 65 6c 6c 6f 2c 20 77 6f 72 6c 64 21 20 31 32 Hello, world! 12
+// Offsets are lower-case hex without a prefix whatever flags `os` carries.
 // A null `data` writes nothing and leaves `os` untouched; a `length` of 0 or
-// below writes nothing. After a dump `os` is left in decimal base.
+// below writes nothing. Afterwards `os` has its own flags back, in decimal
+// base, and after a dump that wrote lines with left adjustment and a blank
+// fill.
 HALVIX_API std::ostream& outputData(std::ostream& os, const void* data, int length);
 
 // Packed decimal of `value` (toBcd(1234) == 0x1234); 0 for 0 and for values

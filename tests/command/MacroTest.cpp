@@ -206,3 +206,12 @@ TEST(Macro, RefusedArgumentsAreReportedNotThrown)
             "an auto-delete macro cannot be nested.",
             "InvalidArgument/ERROR/getCommandPtr: Invalid index (1) specified for macro command 'M'."}));
 }
+
+TEST(Macro, ErrorHeaderNamesTheSourceRelativeToTheSourceTreeNotTheBuildMachine)
+{
+    Macro macro("M", false, false);
+    testing::internal::CaptureStderr();
+    macro.add(nullptr);  // reported by the default strategy on standard error
+    const std::string text = testing::internal::GetCapturedStderr();
+    EXPECT_NE(text.find("\nGenerated from halvix/command/src/Macro.cpp/"), std::string::npos) << text;
+}

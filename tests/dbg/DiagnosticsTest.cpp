@@ -2,6 +2,7 @@
 
 #include "DbgTestSupport.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -90,4 +91,29 @@ TEST_F(DbgTest, BacktraceWritesItsReportFileOrElseBothStandardStreams)
     _dbg_backtrace("/nonexistent-halvix-dir/report");
     const std::string out = GetCapturedStdout();
     EXPECT_EQ(checkReport(out), checkReport(GetCapturedStderr()));
+}
+
+// A report that falls back to the standard streams while standard output is a
+// pipe whose reader has left: writing to it raises SIGPIPE, which must not
+// stop the process, nor cost the standard-error copy, nor stay behind.
+TEST(DbgBacktraceDeathTest, ClosedStandardOutputNeitherStopsTheProcessNorLosesTheReport)
+{
+    EXPECT_EXIT(
+        {
+            int ends[2];
+            if (pipe(ends) != 0) {
+                exit(2);
+            }
+            close(ends[0]);
+            dup2(ends[1], STDOUT_FILENO);
+            _dbg_backtrace("/nonexistent-halvix-dir/report");
+            sigset_t pending;
+            sigset_t blocked;
+            sigpending(&pending);
+            pthread_sigmask(SIG_SETMASK, nullptr, &blocked);
+            fprintf(stderr, "survived: pending %d, blocked %d\n", sigismember(&pending, SIGPIPE),
+                    sigismember(&blocked, SIGPIPE));
+            exit(0);
+        },
+        testing::ExitedWithCode(0), "System memory info:.*MemTotal:.*survived: pending 0, blocked 0");
 }

@@ -1,7 +1,17 @@
 #include <halvix/dbg/dbg.h>
 
 #include "DbgTestSupport.h"
+#include "common/FailingAllocation.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <new>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -122,4 +132,115 @@ TEST_F(DbgTest, ConcurrentLinesStayWhole)
         EXPECT_EQ(i, next[t]++) << line;
     }
     EXPECT_EQ(count, kThreads * kLines);
+}
+
+// True, and the lock released again, when no thread holds the trace lock: a
+// trace that kept it would make every later trace wait for ever.
+static bool traceLockIsFree()
+{
+    if (pthread_mutex_trylock(&_dbg_mutex) != 0) {
+        return false;
+    }
+    pthread_mutex_unlock(&_dbg_mutex);
+    return true;
+}
+
+TEST_F(DbgTest, AllocationFailureInsideATraceNeitherThrowsNorKeepsTheLock)
+{
+    const std::string longName(300, 'f');  // a prefix longer than any fixed buffer
+    bool threw = false;
+    CaptureStderr();
+    {
+        halvix::test::FailingAllocations failing;
+        try {
+            traceFrom(DBG_LEVEL_TRACE, "a/b/c/d/e/f/g/h/i/j/k.cpp", longName.c_str(), 3, "x",
+                      "short of memory");
+            traceFrom(DBG_LEVEL_TRACE, "a/b/c/d/e/f/g/h/i/j/k.cpp", longName.c_str(), 4, "x", "still");
+        } catch (...) {
+            threw = true;
+        }
+    }
+    EXPECT_FALSE(threw);
+    ASSERT_TRUE(traceLockIsFree());
+    EXPECT_EQ(GetCapturedStderr(), "-{.../d/e/f/g/h/i/j/k.cpp " + hexId(_dbg_get_current_thread_id()) + " " +
+                                       longName + " 3} short of memory\n-    {4} still\n");
+
+    // The controls that must allocate fail whole and release the lock: the
+    // mask stays as it was.
+    {
+        halvix::test::FailingAllocations failing;
+        EXPECT_THROW(_dbg_set_mask("a+b+c"), std::bad_alloc);
+    }
+    ASSERT_TRUE(traceLockIsFree());
+    EXPECT_EQ(_dbg_mask, Strings{"all"});
+    {
+        halvix::test::FailingAllocations failing;
+        try {
+            _dbg_disable();  // may find room in the list, or throw
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    ASSERT_TRUE(traceLockIsFree());
+    _dbg_enable();
+}
+
+namespace {
+
+std::atomic<int> tracedLines{0};
+
+void* traceUntilTheProcessEnds(void*)
+{
+    for (;;) {
+        DBG_LOG("dbg", "tracing while the process exits");
+        _dbg_disable();  // the muted list, too, is read and changed
+        _dbg_enable();
+        tracedLines.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+// In a child: threads trace at an enabled level while the process exits
+// (exit runs the destructors of static objects, as a return from main does).
+[[noreturn]] void exitWhileThreadsTrace()
+{
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    dup2(null, STDOUT_FILENO);  // exit flushes what the test binary had buffered
+    // Long domain names live on the heap, so a destroyed mask is noticed.
+    _dbg_set_mask("first-domain-of-several+second-domain-of-several+third-domain-of-several+dbg");
+    _dbg_set_level(DBG_LEVEL_LOG);
+    for (int i = 0; i < 3; ++i) {
+        pthread_t thread;
+        pthread_create(&thread, nullptr, traceUntilTheProcessEnds, nullptr);
+        pthread_detach(thread);
+    }
+    while (tracedLines.load(std::memory_order_relaxed) < 30) {
+        sched_yield();
+    }
+    exit(0);
+}
+
+}  // namespace
+
+TEST_F(DbgTest, TracingWhileTheProcessExitsNeverCrashes)
+{
+    for (int run = 0; run < 20; ++run) {
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            exitWhileThreadsTrace();
+        }
+        int status = 0;
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (waitpid(child, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > limit) {
+                kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                FAIL() << "run " << run << ": the exiting process hung";
+            }
+            usleep(1000);
+        }
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "run " << run << ": " << (WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "exit status ")
+            << (WIFEXITED(status) ? WEXITSTATUS(status) : 0);
+    }
 }

@@ -18,7 +18,8 @@ foreach(public
     "halvix::error::DefaultStrategy::DefaultStrategy()" "halvix::error::StandardOutStrategy::StandardOutStrategy()"
     "halvix::error::reportError(" "halvix::os::osQueueWrite(" "halvix::os::osSemaphoreTake("
     "halvix::os::osTaskCreate(" "halvix::os::osTimerStart(" "halvix::queue::Queue::write("
-    "halvix::task::Task::start(" "halvix::timer::Timer::startRelative(" "_dbg_trace" "_dbg_mask")
+    "halvix::task::Task::start(" "halvix::timer::Timer::startRelative(" "_dbg_trace" "_dbg_mask[abi:cxx11]"
+    "_dbg_disabled_thread")
   string(FIND "${symbols}" "${public}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "public name not exported: ${public}")

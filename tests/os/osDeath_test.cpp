@@ -62,7 +62,9 @@ TEST(OsDeathTest, BrokenPreconditionsStopTheProcess)
              osTaskJoin(osTaskCreate([](void*) { return osTaskJoin(osTaskSelf()); }, &options, nullptr));
          }},
         {"bool halvix::os::osSetSchedPolicy(halvix::os::osSchedPolicy_t)", "0",
-         [] { osSetSchedPolicy(osSchedPolicy_t{7, 0, 1}); }},
+         [] {
+             osSetSchedPolicy(osSchedPolicy_t{7, 0, 1});
+         }},
         {"void halvix::os::osTaskSetPriority(halvix::os::osTask_t, int)",
          "(priority >= 0) && (priority <= osTaskGetMaxPriority())",
          [] { osTaskSetPriority(osTaskSelf(), -1); }},
@@ -80,6 +82,12 @@ TEST(OsDeathTest, BrokenPreconditionsStopTheProcess)
     for (const auto& c : cases) {
         EXPECT_DEATH(c.provoke(), assertionPattern(c.signature, c.expression)) << c.expression;
     }
+}
+
+TEST(OsDeathTest, AssertionNamesTheSourceRelativeToTheSourceTreeNotTheBuildMachine)
+{
+    EXPECT_DEATH(osTaskSleep(nullptr, -1),
+                 ": halvix/os/src/taskScheduling\\.cpp:[0-9]+: void halvix::os::osTaskSleep");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "halvix/os/osMutex.h"
 
+#include "common/FailingAllocation.h"
 #include "halvix/os/osQueue.h"
 #include "halvix/os/osTask.h"
 #include "halvix/os/src/deadline.h"
@@ -145,6 +146,31 @@ TEST(OsConditionTest, SignalWakesAWaiterAndBroadcastEveryOne)
             osConditionBroadcast(condition);  // let the test end
         }
     }
+    osConditionDestroy(condition);
+    osMutexDestroy(mutex);
+}
+
+TEST(OsTraceTest, TracingWhileAllocationsFailThrowsNothingOutOfTheLayer)
+{
+    osMutex_t mutex = osMutexCreate();
+    osCondition_t condition = osConditionCreate(mutex);
+    osTask_t self = osTaskSelf();  // attached while memory is plentiful
+    bool threw = false;
+    const std::string traces = dbgTracesOf([&] {
+        halvix::test::FailingAllocations failing;
+        try {
+            osMutexLock(mutex, false);
+            osConditionWait(condition, 1);  // traces its time-out
+            osMutexUnlock(mutex);
+            osTaskGetPriority(self);  // traces "Simulated priority only"
+        } catch (...) {
+            threw = true;
+            pthread_mutex_unlock(&_dbg_mutex);  // left held by the throw: fail, don't hang
+        }
+    });
+    EXPECT_FALSE(threw);
+    EXPECT_THAT(traces, testing::ContainsRegex("osConditionWait [0-9]+\\} pthread error 110\n"));
+    EXPECT_THAT(traces, testing::HasSubstr("} Simulated priority only\n"));
     osConditionDestroy(condition);
     osMutexDestroy(mutex);
 }

@@ -3,6 +3,8 @@
 #include "halvix/os/src/timerRecord.h"
 #include "osTestSupport.h"
 
+#include <gmock/gmock.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -90,6 +92,26 @@ TEST(osTimer, FiresOncePerStartNeverEarlyAndStopOrDestroyDisarms)
     osTimerDestroy(timer);  // disarms: no callback after it
     std::this_thread::sleep_for(milliseconds(150));
     EXPECT_EQ(3u, recorder.waitFor(0).size());  // once per start
+}
+
+TEST(osTimer, ExpiryWaitTracesAsOsConditionWaitAndAZeroDelayDoesNotWait)
+{
+    Recorder recorder;
+    osTimer_t timer = createRecordedTimer(recorder);
+    std::string traces = dbgTracesOf([&] {
+        osTimerStart(timer, 0);
+        recorder.waitFor(1);
+    });
+    EXPECT_EQ(traces.find("pthread error"), std::string::npos) << traces;
+    int noArguments = 0;
+    _dbg_init(&noArguments, nullptr);  // the next line names its function whatever came before
+    traces = dbgTracesOf([&] {
+        osTimerStart(timer, 20);
+        recorder.waitFor(2);
+    });
+    EXPECT_THAT(traces, testing::ContainsRegex("osConditionWait [0-9]+\\} pthread error 110\n")) << traces;
+    EXPECT_EQ(traces.find("conditionWaitUntil"), std::string::npos) << traces;
+    osTimerDestroy(timer);
 }
 
 TEST(osTimer, WakeUpsWithoutAStopWaitOutTheDelayAndARestartBeforeTheThreadNoticesCounts)

@@ -1,7 +1,14 @@
 #include <halvix/strategy/Strategy.h>
 
+#include "common/FailingAllocation.h"
+
+#include <halvix/singleton/SingletonT.h>
+
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -130,6 +137,28 @@ TEST(StrategyOutput, TypeOutlivesItsStrategiesAndShowsNone)
                                     "None\n"
                                     "\n"
                                     ".. end of emptied\n");
+}
+
+TEST(StrategyRegistry, AllocationFailureWhileEnteringATypeLeavesNoNullRecordBehind)
+{
+    using Registry = std::map<std::string, Strategy::StrategyCollectionInfo*>;
+    const Registry& types = *halvix::singleton::SingletonT<Registry>::getInstancePtr();
+    // Long enough that copying the type string allocates too.
+    for (const bool isDefault : {false, true}) {
+        const std::string type = isDefault ? "entered whole as a default" : "entered whole as a member";
+        std::unique_ptr<Recorder> recorder;
+        // Fail the first allocation, then the second, ... until one is built.
+        for (int allowed = 0; recorder == nullptr; ++allowed) {
+            try {
+                halvix::test::FailingAllocations failing(allowed);
+                recorder = std::make_unique<Recorder>(type, "r", isDefault);
+            } catch (const std::bad_alloc&) {
+                ASSERT_EQ(types.count(type), 0u) << "after " << allowed << " allocations";
+                EXPECT_EQ(sectionOf(type), "");
+            }
+        }
+        EXPECT_EQ(route(type), Names{"r"});
+    }
 }
 
 }  // namespace

@@ -56,6 +56,26 @@ TEST(OutputData, NothingForNullOrEmptyAndStreamLeftDecimal)
     EXPECT_EQ(after.str(), "255");
 }
 
+TEST(OutputData, OffsetsIgnoreTheCallersUppercaseAndShowbaseFlags)
+{
+    std::vector<unsigned char> bytes(17, 'a');
+    std::ostringstream os;
+    os << std::uppercase << std::showbase << std::internal;
+    std::outputData(os, bytes.data(), 17);
+    std::string full;
+    for (int i = 0; i < 16; ++i) {
+        full += "61 ";
+    }
+    EXPECT_EQ(os.str(), "0000-000f: " + full + std::string(16, 'a') + "\n0010-0010: 61 " +
+                            std::string(45, ' ') + "a\n");
+    // The caller's flags come back; only the documented end state is set.
+    EXPECT_TRUE(os.flags() & std::ios::uppercase);
+    EXPECT_TRUE(os.flags() & std::ios::showbase);
+    EXPECT_EQ(os.flags() & std::ios::basefield, std::ios::dec);
+    EXPECT_EQ(os.flags() & std::ios::adjustfield, std::ios::left);
+    EXPECT_EQ(os.fill(), ' ');
+}
+
 TEST(ToBcd, DigitsPackIntoNibblesUpToEight)
 {
     EXPECT_EQ(std::toBcd(1), 0x1u);

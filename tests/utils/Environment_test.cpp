@@ -62,4 +62,13 @@ TEST(DateTime, CtimeFormOrFixedTextForAnUnrepresentableTime)
     EXPECT_EQ(std::dateTimeToStr(farFuture), "-- invalid time --");
 }
 
+TEST(DateTime, FollowsAChangedTimeZone)
+{
+    ScopedEnv utc("TZ", "UTC");
+    EXPECT_EQ(std::dateTimeToStr(0), "Thu Jan  1 00:00:00 1970");
+    // A POSIX zone rule needs no zone files; nobody calls tzset in between.
+    ScopedEnv eastern("TZ", "EST5");
+    EXPECT_EQ(std::dateTimeToStr(0), "Wed Dec 31 19:00:00 1969");
+}
+
 }  // namespace

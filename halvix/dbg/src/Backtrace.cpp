@@ -1,7 +1,10 @@
 // _dbg_backtrace: a post-mortem report of the process.
 #include "halvix/dbg/dbg.h"
 
+#include <errno.h>
 #include <execinfo.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -49,6 +52,52 @@ void writeReport(FILE* out, unsigned pid, void* const* frames, int frameCount, c
     fflush(out);
 }
 
+// Keeps SIGPIPE from stopping the process while a report is written.
+//
+// A report often goes to a pipe (a log collector, "| head") whose reader may
+// be gone; the write then raises SIGPIPE, whose default action ends the
+// process before the standard-error copy is written. Such a SIGPIPE is sent
+// to the writing thread, so blocking it in this thread alone is enough and
+// leaves the application's handling of it alone. A SIGPIPE raised while it was
+// blocked is consumed before the mask is restored, so it is not delivered
+// late either; one the application had blocked or pending already stays
+// as it was.
+class SigpipeHeld
+{
+public:
+    SigpipeHeld()
+    {
+        sigemptyset(&sigpipe);
+        sigaddset(&sigpipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &sigpipe, &previous);
+        sigset_t pending;
+        sigpending(&pending);
+        consumeOwn = !sigismember(&previous, SIGPIPE) && !sigismember(&pending, SIGPIPE);
+    }
+
+    ~SigpipeHeld()
+    {
+        if (consumeOwn) {
+            sigset_t pending;
+            sigpending(&pending);
+            if (sigismember(&pending, SIGPIPE)) {
+                const timespec now = {0, 0};
+                while (sigtimedwait(&sigpipe, nullptr, &now) == -1 && errno == EINTR) {
+                }
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+
+    SigpipeHeld(const SigpipeHeld&) = delete;
+    SigpipeHeld& operator=(const SigpipeHeld&) = delete;
+
+private:
+    sigset_t sigpipe;
+    sigset_t previous;
+    bool consumeOwn = false;
+};
+
 }  // namespace
 
 extern "C" void _dbg_backtrace(const char* format, ...)
@@ -60,6 +109,7 @@ extern "C" void _dbg_backtrace(const char* format, ...)
     vsnprintf(name, sizeof name, format, args);
     va_end(args);
 
+    const SigpipeHeld sigpipeHeld;
     void* frames[kMaxFrames];
     const int frameCount = backtrace(frames, kMaxFrames);
 

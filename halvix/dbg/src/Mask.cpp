@@ -23,15 +23,23 @@ extern "C" void _dbg_set_mask(const char* mask)
     // clang-format off
     HALVIX_ASSERT(strlen( mask ) < (_DBG_MAX_DOMAIN-1));
     // clang-format on
-    _dbg_lock();
-    strcpy(_dbg_mask_buffer, mask);
-    _dbg_mask.clear();
+    // The new mask is split and built aside, without the lock, and swapped
+    // in under it: an allocation that fails leaves the mask as it was, the
+    // lock is held only for what cannot fail, and the old entries are freed
+    // after it is released.
+    char text[_DBG_MAX_DOMAIN];
+    strcpy(text, mask);
+    std::vector<std::string> domains;
     char* rest = nullptr;
-    for (char* token = strtok_r(_dbg_mask_buffer, kSeparators, &rest); token != nullptr;
+    for (char* token = strtok_r(text, kSeparators, &rest); token != nullptr;
          token = strtok_r(nullptr, kSeparators, &rest)) {
-        _dbg_mask.emplace_back(token);
+        domains.emplace_back(token);
     }
-    _dbg_unlock();
+    {
+        halvix::dbg::TraceLock lock;
+        memcpy(_dbg_mask_buffer, text, sizeof text);
+        _dbg_mask.swap(domains);
+    }
 }
 
 namespace halvix::dbg {

@@ -3,17 +3,18 @@
 #include "halvix/dbg/dbg.h"
 
 #include "halvix/dbg/src/Assert.h"
+#include "halvix/dbg/src/TraceState.h"
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
-std::vector<std::string> _dbg_mask;  // guarded by _dbg_mutex
+// _dbg_mask and _dbg_disabled_thread are defined in NeverDestroyed.cpp: they
+// must outlive every thread that traces.
 
 extern "C" {
 
 std::atomic<_dbgLevel_t> _dbg_level{DBG_LEVEL_WARN};  // relaxed: no data is published through it
-std::vector<unsigned long> _dbg_disabled_thread;      // guarded by _dbg_mutex
 // Static initialisation makes the lock usable before any constructor runs,
 // so static initialisers of other modules may trace.
 pthread_mutex_t _dbg_mutex = PTHREAD_MUTEX_INITIALIZER;
@@ -55,24 +56,24 @@ unsigned long _dbg_get_current_thread_id(void)
 void _dbg_disable(void)
 {
     const unsigned long self = _dbg_get_current_thread_id();
-    _dbg_lock();
+    // The list may have to grow: a failed allocation throws with the lock
+    // released and the thread not muted.
+    halvix::dbg::TraceLock lock;
     if (std::find(_dbg_disabled_thread.begin(), _dbg_disabled_thread.end(), self) ==
         _dbg_disabled_thread.end()) {
         _dbg_disabled_thread.push_back(self);
     }
-    _dbg_unlock();
 }
 
 void _dbg_enable(void)
 {
     const unsigned long self = _dbg_get_current_thread_id();
-    _dbg_lock();
+    halvix::dbg::TraceLock lock;
     // Each id is listed at most once; erase keeps the others in order.
     auto found = std::find(_dbg_disabled_thread.begin(), _dbg_disabled_thread.end(), self);
     if (found != _dbg_disabled_thread.end()) {
         _dbg_disabled_thread.erase(found);
     }
-    _dbg_unlock();
 }
 
 void _dbg_printf(const char* format, ...)

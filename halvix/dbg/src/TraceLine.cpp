@@ -4,11 +4,11 @@
 #include "halvix/dbg/src/Assert.h"
 #include "halvix/dbg/src/TraceState.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -35,51 +35,85 @@ char markOf(_dbgLevel_t type)
     }
 }
 
-void appendPath(std::string& prefix, const char* path)
+// The prefix of one line, assembled without allocating: a trace must work
+// when memory is short, and must not leave the trace lock held by throwing.
+// A prefix that outgrows the buffer (a very long function name) is written in
+// more than one piece; the trace lock still keeps the line whole.
+class Prefix
+{
+public:
+    explicit Prefix(FILE* out) : out(out) {}
+
+    void append(const char* text, size_t length)
+    {
+        while (length > 0) {
+            if (used == sizeof buffer) {
+                flush();
+            }
+            const size_t part = std::min(length, sizeof buffer - used);
+            memcpy(buffer + used, text, part);
+            used += part;
+            text += part;
+            length -= part;
+        }
+    }
+    void append(const char* text) { append(text, strlen(text)); }
+    void append(char c) { append(&c, 1); }
+
+    void flush()
+    {
+        fwrite(buffer, 1, used, out);
+        used = 0;
+    }
+
+private:
+    FILE* out;
+    char buffer[160];  // mark, indents, path, thread id, a usual function name, line
+    size_t used = 0;
+};
+
+void appendPath(Prefix& prefix, const char* path)
 {
     const size_t length = strlen(path);
     if (length <= kShownPathLength) {
-        prefix += path;
+        prefix.append(path, length);
     } else {
-        prefix += "...";
-        prefix += path + (length - kShownPathLength);
+        prefix.append("...");
+        prefix.append(path + (length - kShownPathLength), kShownPathLength);
     }
 }
 
-// Builds the prefix of the line about to be printed by thread `thread` and
+// Writes the prefix of the line about to be printed by thread `thread` and
 // makes the last-printed record describe it. Requires _dbg_mutex held.
-std::string buildPrefix(unsigned long thread)
+void writePrefix(Prefix& prefix, unsigned long thread)
 {
-    std::string prefix;
-    prefix.reserve(96);
-    prefix += markOf(_dbg_type);
+    prefix.append(markOf(_dbg_type));
     if (_dbg_filename == _dbg_last_filename && thread == _dbg_last_thread) {
-        prefix += "  ";
+        prefix.append("  ");
     }
     if (_dbg_function == _dbg_last_function) {
-        prefix += "  ";
+        prefix.append("  ");
     }
-    prefix += '{';
+    prefix.append('{');
     if (_dbg_filename != _dbg_last_filename) {
         appendPath(prefix, _dbg_filename);
-        prefix += ' ';
+        prefix.append(' ');
         _dbg_last_filename = _dbg_filename;
     }
     char number[32];
     if (thread != _dbg_last_thread) {
         snprintf(number, sizeof number, "0x%lx ", thread);
-        prefix += number;
+        prefix.append(number);
         _dbg_last_thread = thread;
     }
     if (_dbg_function != _dbg_last_function) {
-        prefix += _dbg_function;
-        prefix += ' ';
+        prefix.append(_dbg_function);
+        prefix.append(' ');
         _dbg_last_function = _dbg_function;
     }
-    snprintf(number, sizeof number, "%" PRIu64, static_cast<uint64_t>(_dbg_line));
-    prefix += number;
-    prefix += "} ";
-    return prefix;
+    snprintf(number, sizeof number, "%" PRIu64 "} ", static_cast<uint64_t>(_dbg_line));
+    prefix.append(number);
+    prefix.flush();
 }
 
 }  // namespace
@@ -102,11 +136,12 @@ extern "C" void _dbg_trace(const char* domain, const char* format, ...)
         _dbg_unlock();
         return;
     }
-    const std::string prefix = buildPrefix(thread);
-
-    // stderr is unbuffered: each of the three pieces is one write, and the
-    // lock keeps lines of different threads from interleaving.
-    fputs(prefix.c_str(), stderr);
+    // stderr is unbuffered: each of the three pieces (prefix, message,
+    // newline) is one write, and the lock keeps lines of different threads
+    // from interleaving. Nothing here allocates or throws, so the lock is
+    // always released below.
+    Prefix prefix(stderr);
+    writePrefix(prefix, thread);
     va_list args;
     va_start(args, format);
     vfprintf(stderr, format, args);

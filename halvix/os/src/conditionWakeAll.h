@@ -22,8 +22,11 @@ void conditionWakeAll(osCondition_t condition);
 // CLOCK_MONOTONIC `deadline`: true when woken (possibly spuriously), false
 // once the deadline has passed. For a caller that keeps one deadline across
 // wake-ups: a millisecond time-out recomputed after each wake-up would round
-// and drift. A failure other than the time-out is traced and reported as a
-// wake-up, so the caller tests its predicate again.
+// and drift. A deadline that has passed already returns false at once,
+// without waiting (so there is no time-out to trace). Results other than a
+// wake-up are traced as osConditionWait traces them; a failure other than
+// the time-out is reported as a wake-up, so the caller tests its predicate
+// again.
 bool conditionWaitUntil(osCondition_t condition, const struct timespec& deadline);
 
 }  // namespace halvix::os::internal

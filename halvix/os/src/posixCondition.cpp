@@ -30,6 +30,15 @@ constexpr char OS_CONDITION_BROADCAST[] = "void halvix::os::osConditionBroadcast
 
 constexpr int FAR_FUTURE = 2147483647;
 
+// Every wait on a condition traces under this one name, whichever entry point
+// waited: to whoever reads the trace, the timer's expiry wait is a condition
+// wait like any other. One pointer, so that consecutive lines of waits compact
+// as lines of one function do.
+constexpr char OS_CONDITION_WAIT_NAME[] = "osConditionWait";
+
+#define HALVIX_TRACE_WAIT(status)                                                                            \
+    DBG_TRACE_AS(DBG_LEVEL_LOG, "dbg", OS_CONDITION_WAIT_NAME, "pthread error %d\n", (status))
+
 osPosixCondition_t* recordOf(osCondition_t condition)
 {
     return static_cast<osPosixCondition_t*>(condition);
@@ -79,7 +88,7 @@ bool osConditionWait(osCondition_t condition, long numMs)
     if (numMs == -1) {
         const int status = pthread_cond_wait(&pCondition->condition, posixMutexOf(pCondition));
         if (status != 0) {
-            DBG_LOG("dbg", "pthread error %d\n", status);
+            HALVIX_TRACE_WAIT(status);
             return false;
         }
         return true;
@@ -97,7 +106,7 @@ bool osConditionWait(osCondition_t condition, long numMs)
         if (status == 0) {
             return true;
         }
-        DBG_LOG("dbg", "pthread error %d\n", status);
+        HALVIX_TRACE_WAIT(status);
         if (status == ETIMEDOUT) {
             return false;
         }
@@ -130,13 +139,20 @@ void internal::conditionWakeAll(osCondition_t condition)
 
 bool internal::conditionWaitUntil(osCondition_t condition, const struct timespec& deadline)
 {
+    // A deadline that has passed already (a timer started with 0 ms) is not
+    // waited for, as osConditionWait does not wait for 0 ms: no wait, so no
+    // time-out to trace. Reading the clock costs far less than the wait.
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec)) {
+        return false;
+    }
     osPosixCondition_t* pCondition = recordOf(condition);
-    const int status = pthread_cond_timedwait(&pCondition->condition,
-                                              static_cast<pthread_mutex_t*>(pCondition->mutex), &deadline);
+    const int status = pthread_cond_timedwait(&pCondition->condition, posixMutexOf(pCondition), &deadline);
     if (status == 0) {
         return true;
     }
-    DBG_LOG("dbg", "pthread error %d\n", status);
+    HALVIX_TRACE_WAIT(status);
     return status != ETIMEDOUT;
 }
 

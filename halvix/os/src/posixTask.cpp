@@ -69,7 +69,9 @@ static void* taskTrampolin(void* hTask)
 namespace {
 
 // Fills the record's creation attributes; 0 or the first refusal's code.
-int prepareAttributes(osPosixTask_t* pTask)
+// `stackRequested`: the caller asked for a stack size (the normalised value in
+// the options does not tell a request of 0 from one of 131072).
+int prepareAttributes(osPosixTask_t* pTask, bool stackRequested)
 {
     pthread_attr_t* attributes = &pTask->attributes;
     int status = pthread_attr_init(attributes);
@@ -86,13 +88,17 @@ int prepareAttributes(osPosixTask_t* pTask)
     if (status == 0) {
         status = pthread_attr_setscope(attributes, PTHREAD_SCOPE_SYSTEM);
     }
-    if (status == 0) {
-        // The thread gets the stack it asked for (at least 131072 bytes)
-        // rather than the platform default of 8 MiB per thread: a service
-        // with many tasks and timers pays for what it requested, and a task
-        // that needs a deep stack can say so.
-        status = pthread_attr_setstacksize(attributes, static_cast<size_t>(pTask->options.stacksize));
+    if (status == 0 && stackRequested) {
+        // A request is usable stack (at least 131072 bytes): the thread is
+        // given that much on top of the static TLS, which glibc places at
+        // the top of its stack. A service with many threads pays for what it
+        // asked for, however much thread_local data the program has.
+        status = pthread_attr_setstacksize(attributes, threadStackSize(pTask->options.stacksize));
     }
+    // Without a request the thread gets the platform's default stack (the
+    // default thread attributes, which glibc takes from RLIMIT_STACK): an
+    // application thread does not know how deep it will recurse, and the
+    // default is what its other threads get. Only touched pages cost memory.
     return status;
 }
 
@@ -111,6 +117,7 @@ void* osTaskCreate(osTaskEntry_t entry, osTaskOptions_t* options, void* arg)
     }
 
     HALVIX_OS_ASSERT(pTask->options.stacksize >= -1, OS_TASK_CREATE);
+    const bool stackRequested = pTask->options.stacksize > 0;
     if (isRealTimePolicy(pTask->policy)) {
         if (pTask->options.priority == 0) {
             pTask->options.priority = 1;  // 0 stands for the lowest priority
@@ -129,7 +136,7 @@ void* osTaskCreate(osTaskEntry_t entry, osTaskOptions_t* options, void* arg)
     }
 
     _initTaskStorage();
-    int status = prepareAttributes(pTask);
+    int status = prepareAttributes(pTask, stackRequested);
     HALVIX_OS_CHECK(status, OS_TASK_CREATE);
     osTaskSetPriority(pTask, pTask->options.priority);
 

@@ -14,6 +14,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 namespace halvix::os {
@@ -35,8 +36,15 @@ struct osPosixTask_t
     uint32_t lastError;  // written and read by the record's own thread only
 };
 
-// Smallest stack a task gets; smaller requests (and -1, 0) are raised to it.
+// Smallest stack a task asks for; smaller requests (and -1, 0) read back as
+// it. The library's own timer threads ask for it: they only wait and call
+// back.
 constexpr int64_t minimumTaskStackSize = 131072;
+
+// The size to create a thread with so that it has `stacksize` bytes of
+// usable stack: the request plus the static TLS that glibc takes out of the
+// top of every thread's stack.
+size_t threadStackSize(int64_t stacksize);
 
 // POSIX policy for tasks created from now on (SCHED_OTHER at start). Written
 // by osSetSchedPolicy, read by osTaskCreate and osTaskGetMaxPriority on any

@@ -4,6 +4,7 @@
 #include "halvix/os/src/deadline.h"
 #include "halvix/os/src/osCheck.h"
 #include "halvix/os/src/parking.h"
+#include "halvix/os/src/taskRecord.h"
 #include "halvix/os/src/timerRecord.h"
 
 #include <sys/prctl.h>
@@ -159,6 +160,9 @@ void* osTimerCreate(void (*callback)(void*), osTaskOptions_t* options)
         taskOptions = *options;
     }
     taskOptions.joinable = 1;
+    if (taskOptions.stacksize <= 0) {
+        taskOptions.stacksize = minimumTaskStackSize;  // the thread only waits and calls back
+    }
     if (taskOptions.name[0] == '\0') {
         const int64_t id = timerCounter.fetch_add(1, std::memory_order_relaxed) + 1;
         snprintf(taskOptions.name, sizeof(taskOptions.name), "Timer@%p:ID%ld",

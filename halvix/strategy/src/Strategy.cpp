@@ -3,6 +3,7 @@
 #include "halvix/singleton/SingletonT.h"
 
 #include <map>
+#include <memory>
 
 namespace halvix::strategy {
 
@@ -17,17 +18,36 @@ Registry& registry()
 
 }  // namespace
 
+namespace {
+
+void enter(Strategy::StrategyCollectionInfo& info, Strategy* strategy, bool isDefault)
+{
+    if (isDefault) {
+        info.defaultStrategyPtr = strategy;
+    } else {
+        info.strategyList.push_back(strategy);  // strong: a failed push leaves the list as it was
+    }
+}
+
+}  // namespace
+
+// Every allocation (the type's record, its map entry, a list node) may fail;
+// the constructor then throws std::bad_alloc and the registry is as it was.
+// A new type is filled before it is published in the map, so a failure
+// half-way never leaves a type without a record, which every reader of the
+// registry would follow.
 Strategy::Strategy(const std::string& type, const std::string& name, bool isDefault) : type(type), name(name)
 {
-    StrategyCollectionInfo*& info = registry()[type];
-    if (info == nullptr) {
-        info = new StrategyCollectionInfo();  // lives as long as the process
+    Registry& types = registry();
+    auto entry = types.find(type);
+    if (entry != types.end()) {
+        enter(*entry->second, this, isDefault);
+        return;
     }
-    if (isDefault) {
-        info->defaultStrategyPtr = this;
-    } else {
-        info->strategyList.push_back(this);
-    }
+    auto info = std::make_unique<StrategyCollectionInfo>();
+    enter(*info, this, isDefault);
+    types.emplace(type, info.get());
+    info.release();  // lives as long as the process
 }
 
 Strategy::~Strategy()

@@ -10,11 +10,13 @@ namespace {
 constexpr int BYTES_PER_LINE = 16;
 constexpr int HEX_COLUMN_WIDTH = 3 * BYTES_PER_LINE;
 
-// Writes "ffff-ffff: " for the offsets of one dump line.
+// Writes "ffff-ffff: " for the offsets of one dump line. The offsets are
+// always lower-case hex without a prefix: the dump's columns must not depend
+// on the flags the caller's stream carries (uppercase, showbase, showpos).
 void writeOffsets(std::ostream& os, int first, int last)
 {
-    os << std::hex << std::setfill('0') << std::right << std::setw(4) << first << "-" << std::setw(4) << last
-       << ": ";
+    os.flags(std::ios::hex | std::ios::right);
+    os << std::setfill('0') << std::setw(4) << first << "-" << std::setw(4) << last << ": ";
 }
 
 }  // namespace
@@ -26,6 +28,7 @@ std::ostream& outputData(std::ostream& os, const void* data, int length)
     if (data == nullptr) {
         return os;
     }
+    const std::ios::fmtflags callerFlags = os.flags();
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     std::ostringstream hexPiece;
     hexPiece << std::hex << std::setfill('0');
@@ -46,7 +49,14 @@ std::ostream& outputData(std::ostream& os, const void* data, int length)
             lineStart = i + 1;
         }
     }
+    // The caller gets its own flags back, except what the dump documents: a
+    // decimal base and, once a line was written, left adjustment and a
+    // blank fill.
+    os.flags(callerFlags);
     os << std::dec;
+    if (length > 0) {
+        os << std::left << std::setfill(' ');
+    }
     return os;
 }
 
