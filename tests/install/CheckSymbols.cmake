@@ -18,7 +18,8 @@ foreach(public
     "halvix::error::DefaultStrategy::DefaultStrategy()" "halvix::error::StandardOutStrategy::StandardOutStrategy()"
     "halvix::error::reportError(" "halvix::os::osQueueWrite(" "halvix::os::osSemaphoreTake("
     "halvix::os::osTaskCreate(" "halvix::os::osTimerStart(" "halvix::queue::Queue::write("
-    "halvix::task::Task::start(" "halvix::timer::Timer::startRelative(" "_dbg_trace" "_dbg_mask")
+    "halvix::task::Task::start(" "halvix::timer::Timer::startRelative(" "_dbg_trace" "_dbg_mask"
+    "halvix::observe::snapshotJson" "halvix::observe::startTimeline(" "halvix::os::osTaskShowNames(")
   string(FIND "${symbols}" "${public}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "public name not exported: ${public}")
@@ -26,7 +27,8 @@ foreach(public
 endforeach()
 
 foreach(internal "halvix::dbg::assertionFailed" "(anonymous namespace)" "halvix::os::internal::"
-                 "Timer::enterDelivery" "Timer::nextFreeId" "Task::reportEscapedException")
+                 "Timer::enterDelivery" "Timer::nextFreeId" "Task::reportEscapedException"
+                 "observerHooks" "copyFacts" "halvix::observe::detail::" "halvix::observe::timeline::")
   string(FIND "${symbols}" "${internal}" at)
   if(NOT at EQUAL -1)
     message(FATAL_ERROR "internal name exported: ${internal}")
