@@ -29,3 +29,24 @@ foreach(expected
     message(FATAL_ERROR "missing on standard error: ${expected}\n${err}")
   endif()
 endforeach()
+
+# With --timeline: a snapshot on standard output and a timeline file whose
+# lanes carry the workers' names.
+set(timeline "${CMAKE_CURRENT_BINARY_DIR}/order_service_timeline.json")
+execute_process(COMMAND ${emulator} "${PROGRAM}" --timeline "${timeline}"
+  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "order_service --timeline exited with ${status}\n${out}\n${err}")
+endif()
+foreach(expected "snapshot: {\"pid\":" "\"name\":\"worker-1\",\"state\":\"RUNNING\"" "timeline written to ")
+  if(NOT out MATCHES "${expected}")
+    message(FATAL_ERROR "missing on standard output with --timeline: ${expected}\n${out}")
+  endif()
+endforeach()
+file(READ "${timeline}" trace)
+foreach(expected "\"traceEvents\"" "\"args\":{\"name\":\"worker-2\"}" "\"name\":\"order 12\",\"cat\":\"macro\",\"ph\":\"X\"")
+  if(NOT trace MATCHES "${expected}")
+    message(FATAL_ERROR "missing in the timeline: ${expected}")
+  endif()
+endforeach()
+file(REMOVE "${timeline}")

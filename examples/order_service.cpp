@@ -12,10 +12,15 @@
 //   5. a macro that hands itself from one Task to another with WriteCommand
 //      and resumes there;
 //   6. a deliberate bad request (a write to a full queue) whose report you see;
-//   7. the registries printed, every Task terminated cleanly, exit status 0.
+//   7. the registries printed, every Task terminated cleanly, exit status 0;
+//   8. with --timeline FILE: thread names for the OS, a live snapshot of every
+//      Task, Queue and Timer printed as JSON, and the execution timeline of
+//      the whole run written to FILE (open it in Perfetto or chrome://tracing,
+//      or draw it with tools/timeline_png.py).
 //
 // Try:  order_service                     (default: warnings only)
 //       order_service -trace -debug=service   (the service's own trace lines)
+//       order_service --timeline run.json     (snapshot and timeline)
 #include <halvix/halvix.h>
 
 #include <atomic>
@@ -179,6 +184,21 @@ int main(int argc, char** argv)
     _dbg_init(&argc, argv);
     DBG_TRACE("service", "starting with %d orders", ORDERS);
 
+    // 8. Observation is opt-in: nothing is counted or recorded without it.
+    std::string timeline;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string(argv[i]) == "--timeline") {
+            timeline = argv[i + 1];
+        }
+    }
+    if (!timeline.empty()) {
+        halvix::observe::showThreadNames(true);  // for the threads started from here on
+        if (!halvix::observe::startTimeline(timeline, 100000)) {
+            say("cannot record a timeline into " + timeline);
+            return 1;
+        }
+    }
+
     CountingErrorStrategy counting;
     halvix::error::StandardOutStrategy printing;
 
@@ -236,10 +256,19 @@ int main(int argc, char** argv)
     // the request behind the work already queued and waits for the thread.
     Queue::outputQueues(std::cout);
     Task::outputTasks(std::cout);
+    if (!timeline.empty()) {
+        say("snapshot: " + halvix::observe::snapshotJson());
+    }
     bool clean = monitor.terminate(true);
     for (auto& worker : workers) {
         worker->removeQueue(&orders);  // a queue leaves every forwarding list before it goes
         clean = worker->terminate(true) && clean;
+    }
+    if (!timeline.empty()) {
+        // After the Tasks ended: their last macros are in the file too.
+        const bool written = halvix::observe::stopTimeline();
+        say(written ? "timeline written to " + timeline : "timeline could not be written to " + timeline);
+        clean = written && clean;
     }
     say(clean ? "service stopped cleanly" : "service did not stop cleanly");
     return clean ? 0 : 1;
