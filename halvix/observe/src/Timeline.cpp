@@ -106,11 +106,14 @@ Recorder& recorder()
 struct LaneHandle
 {
     Lane* lane = nullptr;
+    bool gone = false;  // the thread is ending: it records nothing more
     ~LaneHandle()
     {
         if (lane != nullptr) {
             lane->owned.store(false, std::memory_order_release);  // its events before the hand-over
         }
+        lane = nullptr;
+        gone = true;
     }
 };
 thread_local LaneHandle laneOfThisThread;
@@ -177,6 +180,9 @@ void push(Lane& lane, const Event& event)
 void record(const char* laneName, Kind kind, const char* name, int64_t beginNs, int64_t durationNs,
             int64_t value)
 {
+    if (laneOfThisThread.gone) {
+        return;  // a later thread-local destructor writing a queue as the thread ends
+    }
     Lane*& lane = laneOfThisThread.lane;
     if (lane == nullptr) {
         lane = takeLane();
@@ -332,7 +338,11 @@ bool stopTimeline()
                 const auto index = static_cast<uint32_t>(laneNames.size());
                 laneNames.push_back(lane->name);
                 for (const Event& event : lane->events) {
-                    events.push_back(Collected{event, index});
+                    // A macro that began before this recording started and
+                    // ended during it belongs to neither.
+                    if (event.beginNs >= r.startNs) {
+                        events.push_back(Collected{event, index});
+                    }
                 }
                 dropped += lane->overwritten;
             }
