@@ -6,6 +6,8 @@
 #include <halvix/os/osQueue.h>
 #include <halvix/queue/Queue.h>
 
+#include "common/Recording.h"
+
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -137,6 +139,15 @@ BENCHMARK(rawSpsc)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(macroQueueSpsc)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(rawRoundRobinToThree)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(forwardingToThree)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// macroQueueSpsc with the execution timeline recording (every write that
+// finds the queue full is an event); last, since observation stays on.
+void macroQueueSpscRecorded(benchmark::State& state)
+{
+    bench::Recording recording;
+    macroQueueSpsc(state);
+}
+BENCHMARK(macroQueueSpscRecorded)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
