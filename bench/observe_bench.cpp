@@ -5,8 +5,9 @@
 //   observe_bench [tasks queues timers snapshots]   default 100 1000 10000 20
 //
 // Builds the Tasks (started, idle), the Queues and the Timers (repeating
-// every 50 ms into the Tasks' event queues, so deliveries look the timer
-// registry up all the time), then takes snapshots back to back. Three probe
+// every second, spread over it, into the Tasks' event queues, so deliveries
+// look the timer registry up all the time), then takes snapshots back to
+// back. Three probe
 // threads meanwhile look up the Task Collection, the Queue Collection and the
 // timer registry in a loop and keep the longest single look-up: the longest
 // a Task or a timer delivery could have been held up by a snapshot. The same
@@ -115,10 +116,10 @@ int main(int argc, char** argv)
     std::vector<std::unique_ptr<IdleTimer>> timers;
     for (int i = 0; i < timerCount; ++i) {
         timers.push_back(std::make_unique<IdleTimer>(tasks[i % taskCount]->getEventQueuePtr()));
-        timers.back()->startRelative(50 + i % 50, 50, nullptr);
+        timers.back()->startRelative(static_cast<unsigned int>(1 + i % 1000), 1000, nullptr);
     }
     halvix::observe::startCounting();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // deliveries under way
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // deliveries under way
 
     std::vector<double> took;
     std::size_t bytes = 0;

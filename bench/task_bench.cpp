@@ -201,8 +201,23 @@ void BM_StdWorkerRoundTrip(benchmark::State& state)
 }
 BENCHMARK(BM_StdWorkerRoundTrip)->UseRealTime();
 
-// The same with the execution timeline recording every macro; last, since
-// observation stays on once switched on.
+// The same with observation on: counting only, then with the execution
+// timeline recording every macro; last, since observation stays on once
+// switched on.
+void BM_TaskMacroThroughputCounted(benchmark::State& state)
+{
+    halvix::observe::startCounting();
+    taskMacroThroughput(state);
+}
+BENCHMARK(BM_TaskMacroThroughputCounted)->UseRealTime();
+
+void BM_TaskRoundTripCounted(benchmark::State& state)
+{
+    halvix::observe::startCounting();
+    taskRoundTrip(state);
+}
+BENCHMARK(BM_TaskRoundTripCounted)->UseRealTime();
+
 void BM_TaskMacroThroughputRecorded(benchmark::State& state)
 {
     bench::Recording recording;

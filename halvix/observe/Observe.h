@@ -83,7 +83,8 @@ HALVIX_API bool dumpOnSignal(int signo, const std::string& path);
 // event ("ph":"i", "cat":"timer", "Timer <id>", args "lateUs") for every
 // timer delivery that reaches handleTimeout, on the consumer's lane; a
 // complete event ("cat":"queue", "<queue> full", the wait as dur) for every
-// write that found its queue full and had to wait.
+// write that found its queue full and waited 20 us or more (a shorter wait
+// is a writer spinning briefly while a busy reader frees a slot).
 HALVIX_API bool startTimeline(const std::string& path, std::size_t maxEvents);
 
 // Stops recording and writes the file. Threads still recording finish their

@@ -27,7 +27,8 @@ namespace halvix::queue::internal {
 struct ObserverHooks
 {
     // Each function may be null: counting without a timeline.
-    // A write into `queueName` found it full and waited from beginNs to endNs.
+    // A write into `queueName` found it full and waited from beginNs to
+    // endNs, at least NOTABLE_WAIT_NS.
     void (*queueWaited)(const char* queueName, int64_t beginNs, int64_t endNs);
     // The calling thread, the Task `laneName`, ran `macroName`; status its result.
     void (*macroRan)(const std::string& laneName, const char* macroName, int64_t beginNs, int64_t endNs,
@@ -35,6 +36,11 @@ struct ObserverHooks
     // A delivery of timer `timerId` reached handleTimeout `lateNs` after its expiry was due.
     void (*timerDelivered)(unsigned int timerId, int64_t atNs, int64_t lateNs);
 };
+
+// The shortest wait for room that counts as a queue that filled up: a
+// writer first spins for a slot that a busy reader frees within a few
+// microseconds, and such a spin is not worth an event.
+constexpr int64_t NOTABLE_WAIT_NS = 20000;
 
 // Null while observation is off. Installed tables are constant objects that
 // live as long as the process, constant-initialised at load time: a relaxed

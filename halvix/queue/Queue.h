@@ -217,8 +217,10 @@ private:
     int slots;     // capacity of the store
     // Observation counters (see getWritten); relaxed, statistics read on
     // their own. Changed before a write publishes its macro, never after:
-    // the reader may destroy the queue as soon as it has the macro.
-    std::atomic<uint64_t> written{0};
+    // the reader may destroy the queue as soon as it has the macro. On a
+    // cache line of their own: every observed write changes them, and the
+    // fields above are read by every write and read.
+    alignas(64) std::atomic<uint64_t> written{0};
     std::atomic<uint64_t> highWater{0};
 };
 

@@ -34,6 +34,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -73,10 +74,23 @@ struct Lane
     // and by a thread taking the lane over, both under the lanes lock.
     uint32_t generation = 0;
     std::string name;
-    std::vector<Event> events;  // a ring from `next` on once `ring` is set
+    // Events in slices of LANE_SLICE, so that growing never copies; a ring
+    // from `next` on once `ring` is set.
+    std::vector<std::unique_ptr<Event[]>> slices;
+    std::size_t count = 0;
     std::size_t next = 0;
     bool ring = false;
     uint64_t overwritten = 0;
+
+    Event& at(std::size_t index) { return slices[index / LANE_SLICE][index % LANE_SLICE]; }
+    void clear()
+    {
+        slices.clear();
+        count = 0;
+        next = 0;
+        ring = false;
+        overwritten = 0;
+    }
 };
 
 struct Recorder
@@ -124,7 +138,7 @@ Lane* takeLane()
     std::lock_guard<std::mutex> lock(r.lanesMutex);
     for (Lane* lane : r.lanes) {
         // A lane given up whose events were collected (or never made).
-        if (!lane->owned.load(std::memory_order_acquire) && lane->events.empty()) {
+        if (!lane->owned.load(std::memory_order_acquire) && lane->count == 0 && lane->overwritten == 0) {
             lane->owned.store(true, std::memory_order_relaxed);
             lane->generation = 0;
             return lane;
@@ -144,15 +158,15 @@ std::string osThreadName()
 // Appends one event to the lane (the owner, while busy).
 void push(Lane& lane, const Event& event)
 {
-    if (!lane.ring && lane.events.size() == lane.events.capacity()) {
+    if (!lane.ring && lane.count == lane.slices.size() * LANE_SLICE) {
         Recorder& r = recorder();
         const int64_t left = r.budget.fetch_sub(LANE_SLICE, std::memory_order_relaxed);
         bool grown = false;
-        if (left >= static_cast<int64_t>(LANE_SLICE) || lane.events.empty()) {
+        if (left >= static_cast<int64_t>(LANE_SLICE) || lane.count == 0) {
             // A lane with nothing gets its first slice even past the budget,
             // so that every thread shows; the final cut keeps the bound.
             try {
-                lane.events.reserve(lane.events.size() + LANE_SLICE);
+                lane.slices.push_back(std::unique_ptr<Event[]>(new Event[LANE_SLICE]));
                 grown = true;
             } catch (const std::bad_alloc&) {
                 // No memory: keep what there is and overwrite the oldest.
@@ -165,16 +179,14 @@ void push(Lane& lane, const Event& event)
         }
     }
     if (lane.ring) {
-        if (lane.events.empty()) {
-            ++lane.overwritten;  // nothing to overwrite: the event is lost
-            return;
-        }
-        lane.events[lane.next] = event;
-        lane.next = (lane.next + 1) % lane.events.size();
         ++lane.overwritten;
+        if (lane.count > 0) {  // else nothing to overwrite: the event is lost
+            lane.at(lane.next) = event;
+            lane.next = (lane.next + 1) % lane.count;
+        }
         return;
     }
-    lane.events.push_back(event);  // capacity reserved above: cannot throw
+    lane.at(lane.count++) = event;
 }
 
 void record(const char* laneName, Kind kind, const char* name, int64_t beginNs, int64_t durationNs,
@@ -192,10 +204,7 @@ void record(const char* laneName, Kind kind, const char* name, int64_t beginNs, 
     if (generation != 0) {
         if (lane->generation != generation) {
             lane->generation = generation;
-            lane->events.clear();
-            lane->next = 0;
-            lane->ring = false;
-            lane->overwritten = 0;
+            lane->clear();
             lane->name.clear();
         }
         if (lane->name.empty() || (laneName != nullptr && lane->name != laneName)) {
@@ -334,10 +343,11 @@ bool stopTimeline()
             while (lane->busy.load(std::memory_order_seq_cst)) {  // acquires the event it finishes
                 std::this_thread::yield();
             }
-            if (lane->generation == r.lastGeneration && (!lane->events.empty() || lane->overwritten > 0)) {
+            if (lane->generation == r.lastGeneration && (lane->count > 0 || lane->overwritten > 0)) {
                 const auto index = static_cast<uint32_t>(laneNames.size());
                 laneNames.push_back(lane->name);
-                for (const Event& event : lane->events) {
+                for (std::size_t i = 0; i < lane->count; ++i) {
+                    const Event& event = lane->at(i);
                     // A macro that began before this recording started and
                     // ended during it belongs to neither.
                     if (event.beginNs >= r.startNs) {
@@ -347,9 +357,7 @@ bool stopTimeline()
                 dropped += lane->overwritten;
             }
             // Emptied, so that a thread may take the lane over once its owner ended.
-            std::vector<Event>().swap(lane->events);
-            lane->ring = false;
-            lane->overwritten = 0;
+            lane->clear();
         }
     }
     std::stable_sort(events.begin(), events.end(), [](const Collected& a, const Collected& b) {

@@ -133,7 +133,12 @@ bool Queue::storeObserved(void* message, int timeout, QueueWaited waited)
         written.fetch_sub(1, std::memory_order_relaxed);
     }
     if (mayWait) {
-        waited(queueName, beginNs, internal::observedNowNs());
+        const int64_t endNs = internal::observedNowNs();
+        // A slot that frees up while the write still spins is no full
+        // queue worth a mark in the timeline.
+        if (endNs - beginNs >= internal::NOTABLE_WAIT_NS) {
+            waited(queueName, beginNs, endNs);
+        }
     }
     return stored;
 }

@@ -148,9 +148,8 @@ void Task::executeObserved(Macro* macro, const queue::internal::ObserverHooks& h
         ~Idle() { inProgress.end(); }  // also when the macro throws
     } idle{inProgress};
     const int status = macro->execute();
-    const int64_t endNs = queue::internal::observedNowNs();
     if (hooks.macroRan != nullptr) {
-        hooks.macroRan(name, inProgress.ownName(), beginNs, endNs, status);
+        hooks.macroRan(name, inProgress.ownName(), beginNs, queue::internal::observedNowNs(), status);
     }
     // Only this thread writes the counters. Counted after the event is
     // recorded, so a macro counted as executed is in the timeline too.
