@@ -88,8 +88,11 @@ HALVIX_API bool dumpOnSignal(int signo, const std::string& path);
 HALVIX_API bool startTimeline(const std::string& path, std::size_t maxEvents);
 
 // Stops recording and writes the file. Threads still recording finish their
-// event first; a thread that ended while recording keeps its events. False
-// when no timeline is being recorded or the file could not be written.
+// event first (a few instructions: it never waits for a macro to end, so a
+// macro or a handleTimeout may call it, and its own run is then not in the
+// file); a thread that ended while recording keeps its events. False when no
+// timeline is being recorded or the file could not be written. None of these
+// functions may be called from a signal handler.
 HALVIX_API bool stopTimeline();
 
 // When on, every Task thread and timer thread started afterwards hands its

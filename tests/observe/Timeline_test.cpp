@@ -168,6 +168,19 @@ TEST(Timeline, StoppingWhileTasksKeepRecordingLosesNothingItWrites)
     feeder.join();
 }
 
+TEST(Timeline, StopFromAMacroOnARecordingTaskDoesNotWaitForItself)
+{
+    const std::string path = scratchPath("self.json");
+    Consumer consumer("obs-self-stop");
+    ASSERT_TRUE(observe::startTimeline(path, 100));
+    runOn(consumer.task, "before");
+    EXPECT_TRUE(onTaskThread<bool>(consumer.task, [] { return observe::stopTimeline(); }));
+    const auto macros = eventsOf(Json::parse(fileText(path)), "X", "macro");
+    ASSERT_EQ(macros.size(), 1u);  // the stopping macro had not ended
+    EXPECT_EQ(macros[0]["name"], "before");
+    std::remove(path.c_str());
+}
+
 TEST(Timeline, RefusesNoRoomAndAPathThatCannotBeCreated)
 {
     EXPECT_FALSE(observe::startTimeline(scratchPath("zero.json"), 0));
