@@ -5,6 +5,7 @@
 #include "task/TaskTestSupport.h"
 #include "timer/TimerTestSupport.h"
 
+#include <halvix/os/osTask.h>
 #include <halvix/queue/Queue.h>
 #include <halvix/task/Task.h>
 
@@ -97,8 +98,9 @@ TEST_F(Snapshot, QueueHighWaterMarkAfterABurstAndItsTargets)
 
 TEST_F(Snapshot, FullQueueRefusingAWriteKeepsItsCounts)
 {
-    Queue full("obs-full", 2);
+    // The macros outlive the queue, whose destruction looks at those it holds.
     Macro a("a", false, false), b("b", false, false), c("c", false, false);
+    Queue full("obs-full", 2);
     ASSERT_TRUE(full.write(&a, 0));
     ASSERT_TRUE(full.write(&b, 0));
     ErrorRecorder errors;
@@ -161,6 +163,7 @@ TEST_F(Snapshot, SafeWhileOtherThreadsCreateAndDestroyObjects)
             timer.stop();
             task.terminate(true);
         }
+        halvix::os::osTaskDetach();  // the record a timer built on this thread gave it
     });
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
     int snapshots = 0;
