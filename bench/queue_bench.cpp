@@ -140,8 +140,16 @@ BENCHMARK(macroQueueSpsc)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(rawRoundRobinToThree)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(forwardingToThree)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// macroQueueSpsc with the execution timeline recording (every write that
-// finds the queue full is an event); last, since observation stays on.
+// macroQueueSpsc with observation counting, then with the execution
+// timeline recording (every write that waits for room is an event); last,
+// since observation stays on once switched on.
+void macroQueueSpscCounted(benchmark::State& state)
+{
+    halvix::observe::startCounting();
+    macroQueueSpsc(state);
+}
+BENCHMARK(macroQueueSpscCounted)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 void macroQueueSpscRecorded(benchmark::State& state)
 {
     bench::Recording recording;
