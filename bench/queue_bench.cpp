@@ -6,6 +6,8 @@
 #include <halvix/os/osQueue.h>
 #include <halvix/queue/Queue.h>
 
+#include "common/Recording.h"
+
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -137,6 +139,23 @@ BENCHMARK(rawSpsc)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(macroQueueSpsc)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(rawRoundRobinToThree)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(forwardingToThree)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// macroQueueSpsc with observation counting, then with the execution
+// timeline recording (every write that waits for room is an event); last,
+// since observation stays on once switched on.
+void macroQueueSpscCounted(benchmark::State& state)
+{
+    halvix::observe::startCounting();
+    macroQueueSpsc(state);
+}
+BENCHMARK(macroQueueSpscCounted)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void macroQueueSpscRecorded(benchmark::State& state)
+{
+    bench::Recording recording;
+    macroQueueSpsc(state);
+}
+BENCHMARK(macroQueueSpscRecorded)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 //   Round trip: the writer posts one macro and waits for its answer, which the
 //   macro writes into a reply queue read by the writer.
 #include "common/CyclingMacro.h"
+#include "common/Recording.h"
 #include "halvix/command/Macro.h"
 #include "halvix/command/NoOpCommand.h"
 #include "halvix/queue/Queue.h"
@@ -66,7 +67,7 @@ void waitFor(const std::atomic<uint64_t>& counter, uint64_t value)
     }
 }
 
-void BM_TaskMacroThroughput(benchmark::State& state)
+void taskMacroThroughput(benchmark::State& state)
 {
     Task task("bench-throughput", nullptr, SLOTS);
     Queue* events = task.getEventQueuePtr();
@@ -92,6 +93,10 @@ void BM_TaskMacroThroughput(benchmark::State& state)
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * BATCH);
     task.terminate(true);
+}
+void BM_TaskMacroThroughput(benchmark::State& state)
+{
+    taskMacroThroughput(state);
 }
 BENCHMARK(BM_TaskMacroThroughput)->UseRealTime();
 
@@ -155,7 +160,7 @@ void BM_StdWorkerThroughput(benchmark::State& state)
 }
 BENCHMARK(BM_StdWorkerThroughput)->UseRealTime();
 
-void BM_TaskRoundTrip(benchmark::State& state)
+void taskRoundTrip(benchmark::State& state)
 {
     Task task("bench-roundtrip", nullptr, SLOTS);
     Queue replies("bench-replies", 4);
@@ -170,6 +175,10 @@ void BM_TaskRoundTrip(benchmark::State& state)
         replies.read(reply, -1);
     }
     task.terminate(true);
+}
+void BM_TaskRoundTrip(benchmark::State& state)
+{
+    taskRoundTrip(state);
 }
 BENCHMARK(BM_TaskRoundTrip)->UseRealTime();
 
@@ -191,6 +200,37 @@ void BM_StdWorkerRoundTrip(benchmark::State& state)
     }
 }
 BENCHMARK(BM_StdWorkerRoundTrip)->UseRealTime();
+
+// The same with observation on: counting only, then with the execution
+// timeline recording every macro; last, since observation stays on once
+// switched on.
+void BM_TaskMacroThroughputCounted(benchmark::State& state)
+{
+    halvix::observe::startCounting();
+    taskMacroThroughput(state);
+}
+BENCHMARK(BM_TaskMacroThroughputCounted)->UseRealTime();
+
+void BM_TaskRoundTripCounted(benchmark::State& state)
+{
+    halvix::observe::startCounting();
+    taskRoundTrip(state);
+}
+BENCHMARK(BM_TaskRoundTripCounted)->UseRealTime();
+
+void BM_TaskMacroThroughputRecorded(benchmark::State& state)
+{
+    bench::Recording recording;
+    taskMacroThroughput(state);
+}
+BENCHMARK(BM_TaskMacroThroughputRecorded)->UseRealTime();
+
+void BM_TaskRoundTripRecorded(benchmark::State& state)
+{
+    bench::Recording recording;
+    taskRoundTrip(state);
+}
+BENCHMARK(BM_TaskRoundTripRecorded)->UseRealTime();
 
 }  // namespace
 

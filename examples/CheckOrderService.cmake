@@ -1,9 +1,10 @@
-# Runs order_service three ways and checks its exit status and key lines:
+# Runs order_service four ways and checks its exit status and key lines:
 #   1. with --dump and the service's trace domain: every feature at work, the
 #      bad request announced before its report, the registry dumps, the
 #      summary and the service's trace lines on standard error;
 #   2. with no option: the same summary, no dumps and no trace lines;
-#   3. with --help: the options, and how to see the library's own traces.
+#   3. with --help: the options, and how to see the library's own traces;
+#   4. with --timeline FILE: a snapshot, and a timeline file with named lanes.
 # EMULATOR, when set, is the cross build's emulator command line.
 separate_arguments(emulator UNIX_COMMAND "${EMULATOR}")
 
@@ -60,4 +61,15 @@ endif()
 
 # 3.
 run_service(--help)
-expect("--help" "${out}" "--dump" "-debug=<domains>" "-log -debug=service\\+dbg")
+expect("--help" "${out}" "--dump" "-debug=<domains>" "-log -debug=service\\+dbg" "--timeline")
+
+# 4. With --timeline: a snapshot on standard output and a timeline file whose
+# lanes carry the workers' names.
+set(timeline "${CMAKE_CURRENT_BINARY_DIR}/order_service_timeline.json")
+run_service(--timeline "${timeline}")
+expect("--timeline, standard output" "${out}"
+    "snapshot: {\"pid\":" "\"name\":\"worker-1\",\"state\":\"RUNNING\"" "timeline written to " ${summary})
+file(READ "${timeline}" trace)
+expect("--timeline, the timeline file" "${trace}"
+    "\"traceEvents\"" "\"args\":{\"name\":\"worker-2\"}" "\"name\":\"order 12\",\"cat\":\"macro\",\"ph\":\"X\"")
+file(REMOVE "${timeline}")

@@ -15,12 +15,17 @@
 //   6. a deliberate bad request (a write to a full queue), announced first,
 //      whose report you see;
 //   7. every Task terminated cleanly, a short summary, exit status 0; with
-//      --dump, the queue and task registries first.
+//      --dump, the queue and task registries first;
+//   8. with --timeline FILE: thread names for the OS, a live snapshot of every
+//      Task, Queue and Timer printed as JSON, and the execution timeline of
+//      the whole run written to FILE (open it in Perfetto or chrome://tracing,
+//      or draw it with tools/timeline_png.py).
 //
 // Try:  order_service --help
 //       order_service                          (warnings only)
 //       order_service -trace -debug=service    (the service's own trace lines)
 //       order_service -log -debug=service+dbg  (and the library's underneath)
+//       order_service --timeline run.json      (snapshot and timeline)
 #include <halvix/halvix.h>
 
 #include <atomic>
@@ -50,13 +55,17 @@ std::map<std::string, int> shippedBy;  // per worker; guarded by printMutex
 std::string handoffRoute;              // "<prepared on> -> <finished on>"; guarded by printMutex
 
 const char* const USAGE =
-    "usage: order_service [--dump] [--help] [-warn | -trace | -log] [-debug=<domains>]\n"
+    "usage: order_service [--dump] [--timeline FILE] [--help] [-warn | -trace | -log]\n"
+    "                     [-debug=<domains>]\n"
     "\n"
     "A small service on halvix: 12 orders through a pool of three worker Tasks, a\n"
     "progress timer on a monitor Task, a macro handed from Task to Task and one\n"
     "deliberate bad request, then a clean shutdown and a summary.\n"
     "\n"
     "  --dump            print the queue and task registries before shutting down\n"
+    "  --timeline FILE   name the threads for the OS, print a JSON snapshot of every\n"
+    "                    Task, Queue and Timer, and write the run's execution\n"
+    "                    timeline to FILE (Perfetto, chrome://tracing)\n"
     "  --help            print this text\n"
     "  -warn             trace warnings only (the default)\n"
     "  -trace, -log      trace more: -log prints everything, -trace a little less\n"
@@ -208,10 +217,13 @@ int main(int argc, char** argv)
     // are the program's own options.
     _dbg_init(&argc, argv);
     bool dump = false;
+    std::string timeline;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--dump") {
             dump = true;
+        } else if (option == "--timeline" && i + 1 < argc) {
+            timeline = argv[++i];
         } else if (option == "--help" || option == "-h") {
             std::cout << USAGE;
             return 0;
@@ -223,6 +235,15 @@ int main(int argc, char** argv)
     say("order_service: " + std::to_string(ORDERS) +
         " orders through three worker Tasks (--help for the options)");
     DBG_TRACE("service", "starting with %d orders", ORDERS);
+
+    // 8. Observation is opt-in: nothing is counted or recorded without it.
+    if (!timeline.empty()) {
+        halvix::observe::showThreadNames(true);  // for the threads started from here on
+        if (!halvix::observe::startTimeline(timeline, 100000)) {
+            say("cannot record a timeline into " + timeline);
+            return 1;
+        }
+    }
 
     CountingErrorStrategy counting;
     halvix::error::StandardOutStrategy printing;
@@ -279,6 +300,9 @@ int main(int argc, char** argv)
         Queue::outputQueues(std::cout);
         Task::outputTasks(std::cout);
     }
+    if (!timeline.empty()) {
+        say("snapshot: " + halvix::observe::snapshotJson());
+    }
     bool clean = monitor.terminate(true);
     for (auto& worker : workers) {
         worker->removeQueue(&orders);  // a queue leaves every forwarding list before it goes
@@ -295,6 +319,12 @@ int main(int argc, char** argv)
     say("  handoff   " + handoffRoute);
     say("  progress  " + std::to_string(progressReports.load()) + " report(s) from the monitor's timer");
     say("  errors    " + std::to_string(counting.count.load()) + " reported (the bad request)");
+    if (!timeline.empty()) {
+        // After the Tasks ended: their last macros are in the file too.
+        const bool written = halvix::observe::stopTimeline();
+        say(written ? "timeline written to " + timeline : "timeline could not be written to " + timeline);
+        clean = written && clean;
+    }
     say(clean ? "service stopped cleanly" : "service did not stop cleanly");
     return clean ? 0 : 1;
 }

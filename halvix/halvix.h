@@ -10,6 +10,7 @@
 //   queue      named macro queues with forwarding, WriteCommand
 //   task       Tasks: named active objects with an event loop
 //   timer      Timers delivered through queues
+//   observe    live snapshots, execution timelines and thread names
 #ifndef HALVIX_HALVIX_H
 #define HALVIX_HALVIX_H
 
@@ -22,6 +23,7 @@
 #include <halvix/error/Error.h>
 #include <halvix/error/Report.h>
 #include <halvix/error/StandardOutStrategy.h>
+#include <halvix/observe/Observe.h>
 #include <halvix/os/os.h>
 #include <halvix/queue/Queue.h>
 #include <halvix/queue/WriteCommand.h>
@@ -35,6 +37,7 @@
 #include <halvix/timer/DeleteProcessTimeoutMacroCommand.h>
 #include <halvix/timer/ProcessTimeoutCommand.h>
 #include <halvix/timer/Timer.h>
+#include <halvix/utils/Utf8.h>
 #include <halvix/utils/Utils.h>
 
 #endif  // HALVIX_HALVIX_H

@@ -112,6 +112,15 @@ HALVIX_API void osTaskSleep(osTask_t task, long numMs);
 // Always -1.
 HALVIX_API int osTaskIsInInterruptContext();
 
+// Off by default. When on, every task created afterwards hands the first 15
+// bytes of its options' name (cut before a split UTF-8 character) to the OS
+// from its own thread (pthread_setname_np), so top -H, ps -L, gdb and perf
+// show it; a task with an empty name keeps the name it inherits. The options'
+// name field means what it always did; only this switch shows it. Any
+// thread may switch it at any time; a task created while it changes may or
+// may not show its name.
+HALVIX_API void osTaskShowNames(bool on);
+
 // The calling thread's last error, kept in its record (each thread sees only
 // its own): get (and clear to 0), set, test (without clearing).
 HALVIX_API unsigned int osGetLastError();

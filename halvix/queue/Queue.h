@@ -58,6 +58,8 @@
 #include <halvix/queue/WriteableQueue.h>
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -164,10 +166,38 @@ public:
     // its termination request.
     bool storeQuietly(const command::Macro* macroPtr, int timeout);
 
+    // --- Counters for halvix/observe, kept only while observation is on ---
+
+    // Macros stored in this queue itself (a forwarding queue counts none),
+    // and the most it held at once.
+    uint64_t getWritten() const { return written.load(std::memory_order_relaxed); }
+    uint64_t getHighWater() const;
+
+    // What a snapshot shows of one queue, copied under the Queue Collection's
+    // lock.
+    struct Facts
+    {
+        std::string name;
+        unsigned long size;
+        unsigned long maxMacros;
+        uint64_t highWater;
+        uint64_t written;
+        std::vector<std::string> forwardsTo;
+    };
+    // Appends the facts of at most `limit` registered queues, in name order,
+    // starting after the name `*after` (from the first when null); returns
+    // how many it appended. Holds the registry's lock for one call only, so
+    // a caller walks a large registry in slices.
+    HALVIX_INTERNAL static std::size_t copyFacts(const std::string* after, std::size_t limit,
+                                                 std::vector<Facts>& out);
+
 private:
     struct Links;  // forwarding guard and reverse links (src/QueueLinks.h)
 
     HALVIX_INTERNAL bool store(const command::Macro* macroPtr, int timeout);
+    typedef void (*QueueWaited)(const char*, int64_t, int64_t);
+    // store() while observation is on; `waited` records a write that waited.
+    HALVIX_INTERNAL bool storeObserved(void* message, int timeout, QueueWaited waited);
     HALVIX_INTERNAL void drainAutoDeleteMacros();
     HALVIX_INTERNAL void leaveTargets();
 
@@ -186,6 +216,14 @@ private:
     // compares it with itself and a Task sets it on its own thread.
     std::atomic<std::thread::id> soleReader{};
     Links* links;  // owned
+    int slots;     // capacity of the store
+    // Observation counters (see getWritten); relaxed, statistics read on
+    // their own. Changed before a write publishes its macro, never after:
+    // the reader may destroy the queue as soon as it has the macro. On a
+    // cache line of their own: every observed write changes them, and the
+    // fields above are read by every write and read.
+    alignas(64) std::atomic<uint64_t> written{0};
+    std::atomic<uint64_t> highWater{0};
 };
 
 HALVIX_API std::ostream& operator<<(std::ostream& os, const Queue& queue);

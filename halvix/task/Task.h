@@ -101,12 +101,19 @@
 #include <halvix/Export.h>
 #include <halvix/os/osTask.h>
 #include <halvix/queue/Queue.h>
+#include <halvix/task/MacroInProgress.h>
 #include <halvix/task/TaskControl.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
+
+namespace halvix::queue::internal {
+struct ObserverHooks;
+}  // namespace halvix::queue::internal
 
 namespace halvix::task {
 
@@ -240,6 +247,36 @@ public:
     // lines, each flushed.
     std::ostream& output(std::ostream& os) const override;
 
+    // --- Counters for halvix/observe, kept only while observation is on ---
+
+    // Macros the event loop ran, and those among them whose status was not 0.
+    // Acquire: a macro seen counted here has ended, its timeline event
+    // recorded and its failure counted.
+    uint64_t getExecuted() const { return executed.load(std::memory_order_acquire); }
+    uint64_t getFailed() const { return failed.load(std::memory_order_relaxed); }
+    // The macro the event loop runs now (see MacroInProgress.h).
+    const MacroInProgress& getMacroInProgress() const { return inProgress; }
+
+    // What a snapshot shows of one Task, copied under the Task Collection's lock.
+    struct Facts
+    {
+        std::string name;
+        State state;
+        std::string eventQueue;
+        unsigned long depth;  // macros waiting in the event queue
+        uint64_t maxDepth;    // the event queue's high-water mark
+        uint64_t executed;
+        uint64_t failed;
+        bool busy;  // a macro runs: the two below are set
+        std::string current;
+        int64_t currentStartNs;  // observedNowNs when it began
+    };
+    // Appends the facts of at most `limit` registered Tasks, in name order,
+    // starting after the name `*after` (from the first when null); returns
+    // how many it appended. Holds the registry's lock for one call only.
+    HALVIX_INTERNAL static std::size_t copyFacts(const std::string* after, std::size_t limit,
+                                                 std::vector<Facts>& out);
+
     // --- The thread of execution (not for application calls) ---
 
     // The entry handed to the OS layer; finds its Task through the options'
@@ -266,6 +303,8 @@ private:
     HALVIX_INTERNAL std::string reasonJoinIsImpossible() const;
     // cleanUp's end of a running thread whose event queue refused the request.
     HALVIX_INTERNAL void waitForThreadBehindFullQueue();
+    // run's execution of one macro while observation is on.
+    HALVIX_INTERNAL void executeObserved(command::Macro* macro, const queue::internal::ObserverHooks& hooks);
 
     std::string name;
     queue::Queue eventQueue;
@@ -280,6 +319,13 @@ private:
     // Written by start before the thread exists and by the thread before its
     // final state store (which publishes it); relaxed.
     std::atomic<int> exitStatus;
+    // Observation counters, written by the thread only; relaxed, statistics
+    // read on their own, except that executed is stored with release (see
+    // getExecuted). On cache lines of their own, away from the event queue's
+    // fields that every writer reads.
+    alignas(64) std::atomic<uint64_t> executed{0};
+    std::atomic<uint64_t> failed{0};
+    MacroInProgress inProgress;
 };
 
 HALVIX_API std::ostream& operator<<(std::ostream& os, const Task& task);

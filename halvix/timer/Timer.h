@@ -67,13 +67,17 @@
 #include <halvix/command/Macro.h>
 #include <halvix/os/osTask.h>
 #include <halvix/queue/Queue.h>
+#include <halvix/timer/Lateness.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace halvix::timer {
 
@@ -151,6 +155,37 @@ public:
     void* getArgPtr() const { return argPtr.load(std::memory_order_acquire); }
     command::Macro* getProcessTimeoutMacroPtr() const { return processTimeoutMacroPtr; }
 
+    // --- Counters for halvix/observe ---
+
+    // Expiries taken (posted or handed to the delivery still posted), kept
+    // while observation is on.
+    uint64_t getFired() const { return fired.load(std::memory_order_relaxed); }
+    // Expiries that found the previous delivery still waiting or running;
+    // always kept.
+    uint64_t getOverruns() const;
+    // Lateness of the deliveries at handleTimeout, kept while observation is on.
+    const Lateness& getLateness() const { return lateness; }
+
+    // What a snapshot shows of one timer, copied under the registry's lock.
+    struct Facts
+    {
+        unsigned int id;
+        std::string queue;
+        int state;
+        unsigned int repeatMs;
+        uint64_t fired;
+        uint64_t overruns;
+        uint64_t deliveries;  // lateness samples
+        int64_t lateLastUs;
+        int64_t lateMaxUs;
+        int64_t lateP50Us;
+    };
+    // Appends the facts of at most `limit` registered timers, in id order,
+    // starting after the id `*after` (from the first when null); returns how
+    // many it appended. Holds the registry's lock for one call only.
+    HALVIX_INTERNAL static std::size_t copyFacts(const unsigned int* after, std::size_t limit,
+                                                 std::vector<Facts>& out);
+
 protected:
     // The last id handed out; guarded by the timer registry's lock.
     // Protected so a derived class can inspect or move the sequence.
@@ -188,6 +223,16 @@ private:
     // early, never fires before it for the current start. Guarded by the
     // delivery lock.
     std::chrono::steady_clock::time_point dueTime;
+    // Observation: written on the timer thread; relaxed, a statistic.
+    std::atomic<uint64_t> fired{0};
+    // When the oldest expiry not yet delivered was due (nanoseconds of the
+    // monotonic clock), for the lateness of its delivery. Set by the post of
+    // the macro (never while it is posted); each delivery moves it one
+    // period on, to the overrun it hands over next. Relaxed: the queue orders
+    // a post before its delivery, and the delivery lock a delivery's end
+    // before the next post.
+    std::atomic<int64_t> undeliveredDueNs{0};
+    Lateness lateness;
 };
 
 HALVIX_API std::ostream& operator<<(std::ostream& os, const Timer& timer);

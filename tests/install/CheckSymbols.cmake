@@ -19,7 +19,8 @@ foreach(public
     "halvix::error::reportError(" "halvix::os::osQueueWrite(" "halvix::os::osSemaphoreTake("
     "halvix::os::osTaskCreate(" "halvix::os::osTimerStart(" "halvix::queue::Queue::write("
     "halvix::task::Task::start(" "halvix::timer::Timer::startRelative(" "_dbg_trace" "_dbg_mask[abi:cxx11]"
-    "_dbg_disabled_thread")
+    "_dbg_disabled_thread" "halvix::observe::snapshotJson" "halvix::observe::startTimeline("
+    "halvix::os::osTaskShowNames(")
   string(FIND "${symbols}" "${public}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "public name not exported: ${public}")
@@ -27,7 +28,8 @@ foreach(public
 endforeach()
 
 foreach(internal "halvix::dbg::assertionFailed" "(anonymous namespace)" "halvix::os::internal::"
-                 "Timer::enterDelivery" "Timer::nextFreeId" "Task::reportEscapedException")
+                 "Timer::enterDelivery" "Timer::nextFreeId" "Task::reportEscapedException"
+                 "observerHooks" "copyFacts" "halvix::observe::detail::" "halvix::observe::timeline::")
   string(FIND "${symbols}" "${internal}" at)
   if(NOT at EQUAL -1)
     message(FATAL_ERROR "internal name exported: ${internal}")

@@ -131,3 +131,27 @@ TEST(Timer, OutputsNineLabelledLines)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TimerLateness, KeepsLastAndMaxAndReadsTheMedianFromPowerOfTwoBuckets)
+{
+    halvix::timer::Lateness lateness;
+    EXPECT_EQ(lateness.p50Us(), 0);  // nothing recorded
+    for (int64_t us : {0, 3, 700, 900, 1000}) {
+        lateness.add(us);
+    }
+    lateness.add(-5);  // a delivery early by the clock's grain counts as on time
+    EXPECT_EQ(lateness.count(), 6u);
+    EXPECT_EQ(lateness.lastUs(), 0);
+    EXPECT_EQ(lateness.maxUs(), 1000);
+    // Sorted: 0 0 3 700 900 1000; the third lands in [2, 4) us, whose upper edge is 4.
+    EXPECT_EQ(lateness.p50Us(), 4);
+    for (int i = 0; i < 4; ++i) {
+        lateness.add(int64_t{1} << 40);  // far beyond the buckets: the last one
+    }
+    EXPECT_EQ(lateness.p50Us(), 1024);  // the middle two of ten, 700 and 900, are in [512, 1024)
+    EXPECT_EQ(lateness.maxUs(), int64_t{1} << 40);
+}
+
+}  // namespace

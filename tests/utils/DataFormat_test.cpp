@@ -1,5 +1,7 @@
 #include <halvix/utils/Utils.h>
 
+#include <halvix/utils/Utf8.h>
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -97,6 +99,26 @@ TEST(BinaryStrToUInt32, ParsesLikeStrtoulInBaseTwo)
     EXPECT_EQ(std::binaryStrToUInt32(std::string(33, '1')), 0xFFFFFFFFu);  // low 32 bits
     EXPECT_EQ(std::binaryStrToUInt32("1" + std::string(32, '0')), 0u);     // 2^32: low bits 0
     EXPECT_EQ(std::binaryStrToUInt32(std::string(65, '1')), 0xFFFFFFFFu);  // overflow: all ones
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Utf8PrefixLength, NeverSplitsACharacterAndCutsOtherBytesAtTheLimit)
+{
+    using halvix::utils::utf8PrefixLength;
+    const std::string euros = "\xe2\x82\xac\xe2\x82\xac";             // two 3-byte characters
+    EXPECT_EQ(utf8PrefixLength(euros.data(), euros.size(), 10), 6u);  // fits: whole
+    EXPECT_EQ(utf8PrefixLength(euros.data(), euros.size(), 5), 3u);
+    EXPECT_EQ(utf8PrefixLength(euros.data(), euros.size(), 3), 3u);
+    EXPECT_EQ(utf8PrefixLength(euros.data(), euros.size(), 2), 0u);
+    const std::string emoji = "a\xf0\x9f\x98\x80";  // a 4-byte character after 'a'
+    EXPECT_EQ(utf8PrefixLength(emoji.data(), emoji.size(), 4), 1u);
+    const std::string latin1 = "\xe9\xe9\xe9\xe9";  // not UTF-8: a plain cut
+    EXPECT_EQ(utf8PrefixLength(latin1.data(), latin1.size(), 2), 2u);
+    const std::string stray = "ab\x80\x80\x80\x80z";  // continuation bytes with no lead
+    EXPECT_EQ(utf8PrefixLength(stray.data(), stray.size(), 5), 5u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Task life cycle: creation on a POSIX thread, the start routine that every
 // created thread runs, join, destroy and the task's options.
+#include "halvix/os/src/taskNames.h"
 #include "halvix/os/src/taskRecord.h"
 
 #include <new>
@@ -45,6 +46,7 @@ static void* taskTrampolin(void* hTask)
     HALVIX_OS_TRACE_REFUSAL();
     status = pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, nullptr);
     HALVIX_OS_TRACE_REFUSAL();
+    showNameToOs(pTask->options.name);
 
     void* result = nullptr;
     pthread_cleanup_push(forgetAbandonedFrames, nullptr);

@@ -3,6 +3,7 @@
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
 #include "halvix/os/osQueue.h"
+#include "halvix/queue/ObserverHooks.h"
 #include "halvix/queue/src/QueueCollection.h"
 #include "halvix/queue/src/QueueLinks.h"
 #include "halvix/singleton/src/RegistryPrinting.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <sstream>
 
 namespace halvix::queue {
@@ -20,6 +22,9 @@ using error::Error;
 namespace {
 
 using Printing = singleton::RegistryPrinting<std::map<std::string, Queue*>>;
+
+// The capacity osQueueCreate gives for -1 (osQueue.h).
+constexpr int OS_DEFAULT_SLOTS = 32;
 
 // Removes the first `value` from `list`; says whether it was there.
 bool eraseOne(std::vector<Queue*>& list, const Queue* value)
@@ -57,7 +62,8 @@ const std::string Queue::WRITE_ERROR = "QueueWriteError";
 
 Queue::Queue(const std::string& name, unsigned long maxMacros)
     : name(name), maxMacros(maxMacros), queueHandle(nullptr),
-      queueSelectionAlgorithm(selectLeastUtilizedQueue), links(new Links)
+      queueSelectionAlgorithm(selectLeastUtilizedQueue), links(new Links),
+      slots(static_cast<int>(maxMacros) == -1 ? OS_DEFAULT_SLOTS : static_cast<int>(maxMacros))
 {
     bool registered = false;
     {
@@ -93,7 +99,48 @@ bool Queue::store(const Macro* macroPtr, int timeout)
     }
     // The store carries untyped pointers; the reader gets the macro back as
     // the mutable object it is.
-    return os::osQueueWrite(queueHandle, const_cast<Macro*>(macroPtr), timeout);
+    void* message = const_cast<Macro*>(macroPtr);
+    const internal::ObserverHooks* hooks = internal::currentObserverHooks();
+    if (hooks == nullptr) {
+        return os::osQueueWrite(queueHandle, message, timeout);
+    }
+    return storeObserved(message, timeout, hooks->queueWaited);
+}
+
+bool Queue::storeObserved(void* message, int timeout, QueueWaited waited)
+{
+    // Counted before the write publishes the macro: from then on its reader
+    // may destroy this queue. A refused write published nothing and takes
+    // its count back.
+    written.fetch_add(1, std::memory_order_relaxed);
+    internal::raiseMark(highWater, std::min<uint64_t>(size() + 1, static_cast<uint64_t>(slots)));
+    // With a timeline, a first try that does not wait tells a write that
+    // had to wait for room.
+    const bool mayWait = waited != nullptr && timeout != 0;
+    if (mayWait && os::osQueueWrite(queueHandle, message, 0)) {
+        return true;
+    }
+    char queueName[64] = "";
+    int64_t beginNs = 0;
+    if (mayWait) {
+        // Copied now: once the write has published the macro, the queue
+        // may be gone.
+        std::strncpy(queueName, name.c_str(), sizeof(queueName) - 1);
+        beginNs = internal::observedNowNs();
+    }
+    const bool stored = os::osQueueWrite(queueHandle, message, timeout);
+    if (!stored) {
+        written.fetch_sub(1, std::memory_order_relaxed);
+    }
+    if (mayWait) {
+        const int64_t endNs = internal::observedNowNs();
+        // A slot that frees up while the write still spins is no full
+        // queue worth a mark in the timeline.
+        if (endNs - beginNs >= internal::NOTABLE_WAIT_NS) {
+            waited(queueName, beginNs, endNs);
+        }
+    }
+    return stored;
 }
 
 bool Queue::write(const Macro* macroPtr, int timeout)
@@ -286,6 +333,33 @@ void Queue::drainAutoDeleteMacros()
             delete macroPtr;
         }
     }
+}
+
+uint64_t Queue::getHighWater() const
+{
+    // Macros written before observation began still count once they show.
+    return std::max<uint64_t>(highWater.load(std::memory_order_relaxed), size());
+}
+
+std::size_t Queue::copyFacts(const std::string* after, std::size_t limit, std::vector<Facts>& out)
+{
+    collection::Locked queues;
+    auto entry = after == nullptr ? queues.map().begin() : queues.map().upper_bound(*after);
+    std::size_t copied = 0;
+    for (; entry != queues.map().end() && copied < limit; ++entry, ++copied) {
+        const Queue& queue = *entry->second;
+        Facts facts{queue.name, queue.size(), queue.maxMacros, queue.getHighWater(), queue.getWritten(), {}};
+        {
+            // The links lock, not the forwarding guard: a forwarded write
+            // may hold the guard while it waits for room in a full target.
+            std::lock_guard<std::mutex> lock(linksMutex());
+            for (const Queue* target : queue.queuesToForwardTo) {
+                facts.forwardsTo.push_back(target->getName());
+            }
+        }
+        out.push_back(std::move(facts));
+    }
+    return copied;
 }
 
 Queue* Queue::getQueuePtr(const std::string& name)

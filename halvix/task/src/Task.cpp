@@ -352,6 +352,29 @@ std::ostream& Task::output(std::ostream& os) const
     return os;
 }
 
+std::size_t Task::copyFacts(const std::string* after, std::size_t limit, std::vector<Facts>& out)
+{
+    collection::Locked tasks;
+    auto entry = after == nullptr ? tasks.map().begin() : tasks.map().upper_bound(*after);
+    std::size_t copied = 0;
+    for (; entry != tasks.map().end() && copied < limit; ++entry, ++copied) {
+        Task& task = *entry->second;
+        Facts facts{task.name,
+                    task.getState(),
+                    task.eventQueue.getName(),
+                    task.eventQueue.size(),
+                    task.eventQueue.getHighWater(),
+                    task.getExecuted(),
+                    task.getFailed(),
+                    false,
+                    std::string(),
+                    0};
+        facts.busy = task.inProgress.read(facts.current, facts.currentStartNs);
+        out.push_back(std::move(facts));
+    }
+    return copied;
+}
+
 std::ostream& operator<<(std::ostream& os, const Task& task)
 {
     return task.output(os);

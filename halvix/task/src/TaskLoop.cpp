@@ -5,6 +5,7 @@
 
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
+#include "halvix/queue/ObserverHooks.h"
 #include "halvix/task/TerminateTaskMacro.h"
 #include "halvix/task/src/ThreadTask.h"
 
@@ -127,8 +128,35 @@ int Task::run(void*)
         }
         // The status is the macro's business; an auto-delete macro has
         // deleted itself by the time execute returns.
-        macro->execute();
+        const queue::internal::ObserverHooks* hooks = queue::internal::currentObserverHooks();
+        if (hooks == nullptr) {
+            macro->execute();
+        } else {
+            executeObserved(macro, *hooks);
+        }
     }
+}
+
+void Task::executeObserved(Macro* macro, const queue::internal::ObserverHooks& hooks)
+{
+    // The name is copied before the run: an auto-delete macro is gone after it.
+    const int64_t beginNs = queue::internal::observedNowNs();
+    inProgress.begin(macro->getName(), beginNs);
+    struct Idle
+    {
+        MacroInProgress& inProgress;
+        ~Idle() { inProgress.end(); }  // also when the macro throws
+    } idle{inProgress};
+    const int status = macro->execute();
+    if (hooks.macroRan != nullptr) {
+        hooks.macroRan(name, inProgress.ownName(), beginNs, queue::internal::observedNowNs(), status);
+    }
+    // Only this thread writes the counters. Counted after the event is
+    // recorded, so a macro counted as executed is in the timeline too.
+    if (status != 0) {
+        failed.store(failed.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
+    executed.store(executed.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
 void Task::initialize() {}

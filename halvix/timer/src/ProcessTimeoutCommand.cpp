@@ -2,6 +2,7 @@
 
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
+#include "halvix/queue/ObserverHooks.h"
 #include "halvix/task/Task.h"
 #include "halvix/timer/Timer.h"
 #include "halvix/timer/src/ProcessTimeoutMacro.h"
@@ -35,6 +36,9 @@ bool ProcessTimeoutCommand::stopMacro() const
 
 int ProcessTimeoutCommand::myExecute()
 {
+    const queue::internal::ObserverHooks* hooks = queue::internal::currentObserverHooks();
+    int64_t nowNs = 0;
+    int64_t lateNs = -1;
     {
         // The timer is dereferenced only while the registry shows it live;
         // its destruction waits for this delivery (its macro counts it as
@@ -50,6 +54,22 @@ int ProcessTimeoutCommand::myExecute()
         if (startId.load(std::memory_order_acquire) != timerPtr->getStartId()) {
             return task::Task::FAILURE;  // stopped since this start
         }
+        if (hooks != nullptr) {
+            const int64_t dueNs = timerPtr->undeliveredDueNs.load(std::memory_order_relaxed);
+            if (dueNs != 0) {  // zero: posted before observation began
+                nowNs = queue::internal::observedNowNs();
+                lateNs = nowNs > dueNs ? nowNs - dueNs : 0;
+                timerPtr->lateness.add(lateNs / 1000);
+                // An overrun handed over next was due at least one period later.
+                const int64_t periodNs =
+                    int64_t{timerPtr->repeatRate.load(std::memory_order_relaxed)} * 1000000;
+                timerPtr->undeliveredDueNs.store(dueNs + periodNs, std::memory_order_relaxed);
+            }
+        }
+    }
+    // Recorded outside the registry's lock, which every delivery takes.
+    if (lateNs >= 0 && hooks->timerDelivered != nullptr) {
+        hooks->timerDelivered(timerId, nowNs, lateNs);
     }
     struct InHandler
     {

@@ -4,6 +4,7 @@
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
 #include "halvix/os/osTimer.h"
+#include "halvix/queue/ObserverHooks.h"
 #include "halvix/queue/WriteCommand.h"
 #include "halvix/singleton/SingletonT.h"
 #include "halvix/task/Task.h"
@@ -200,6 +201,12 @@ void Timer::processTimeout()
             os::osTimerStart(osTimerPtr, static_cast<long>(left.count()));
             return;
         }
+        const bool observed = queue::internal::currentObserverHooks() != nullptr;
+        if (observed) {
+            // Only this thread writes it.
+            fired.store(fired.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        }
+        const Clock::time_point due = dueTime;
         const unsigned int rate = repeatRate.load(std::memory_order_relaxed);
         if (rate != 0) {
             dueTime = now + std::chrono::milliseconds(rate);
@@ -213,6 +220,11 @@ void Timer::processTimeout()
             return;
         }
         record.posted = true;
+        if (observed) {
+            undeliveredDueNs.store(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(due.time_since_epoch()).count(),
+                std::memory_order_relaxed);
+        }
     }
     if (!queuePtr->write(processTimeoutMacroPtr, 0)) {
         {
@@ -282,6 +294,30 @@ void Timer::waitForDeliveriesElsewhere(std::unique_lock<std::mutex>& lock)
     }
     ProcessTimeoutMacro& record = deliveries();
     record.idle.wait(lock, [&record] { return record.busy == 0; });
+}
+
+uint64_t Timer::getOverruns() const
+{
+    return deliveries().overruns.load(std::memory_order_relaxed);
+}
+
+std::size_t Timer::copyFacts(const unsigned int* after, std::size_t limit, std::vector<Facts>& out)
+{
+    registry::Locked timers;
+    auto entry = after == nullptr ? timers.map().begin() : timers.map().upper_bound(*after);
+    std::size_t copied = 0;
+    for (; entry != timers.map().end() && copied < limit; ++entry) {
+        const Timer* timer = entry->second;
+        if (timer == nullptr) {
+            continue;  // an id reserved by a constructor still at work
+        }
+        out.push_back(Facts{timer->id, timer->queuePtr->getName(), timer->getState(),
+                            timer->repeatRate.load(std::memory_order_relaxed), timer->getFired(),
+                            timer->getOverruns(), timer->lateness.count(), timer->lateness.lastUs(),
+                            timer->lateness.maxUs(), timer->lateness.p50Us()});
+        ++copied;
+    }
+    return copied;
 }
 
 std::ostream& Timer::output(std::ostream& os) const

@@ -1,0 +1,394 @@
+// The execution timeline: events recorded into per-thread lanes without a
+// lock, collected and written in the Chrome trace event format by
+// stopTimeline.
+//
+// Lanes. Each thread records into a lane of its own, found through a
+// thread-local pointer. Lanes are never destroyed (a thread may be about to
+// touch its lane while another stops the recording); a thread that ends
+// gives its lane up, and a later thread takes it over once its events have
+// been collected.
+//
+// Quiescence. A thread marks its lane busy (sequentially consistent) before
+// it looks at the recording generation (sequentially consistent), and clears
+// the mark (release) when done. stopTimeline sets the generation to 0 and
+// then waits until no lane is busy: every thread either saw the 0 and left
+// its lane alone, or finished its event before stopTimeline read the lane.
+//
+// Bound. A lane grows in slices that it reserves from a budget of maxEvents
+// shared by all lanes; a lane that can get no more turns into a ring and
+// overwrites its own oldest events. At the end the oldest events of all
+// lanes beyond maxEvents are dropped too, so the file never holds more.
+#include "halvix/observe/Observe.h"
+
+#include "halvix/observe/src/Json.h"
+#include "halvix/observe/src/Switch.h"
+#include "halvix/observe/src/Timeline.h"
+#include "halvix/queue/ObserverHooks.h"
+#include "halvix/utils/Utf8.h"
+
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+namespace halvix::observe {
+
+namespace {
+
+enum class Kind : uint8_t
+{
+    MACRO,
+    TIMER,
+    QUEUE_WAIT
+};
+
+struct Event
+{
+    int64_t beginNs;
+    int64_t durationNs;  // a timer delivery: its lateness
+    int64_t value;       // macro: status; timer: id
+    Kind kind;
+    char name[47];  // NUL-terminated, cut (utils/Utf8.h)
+};
+
+// Events a lane reserves from the budget at a time.
+constexpr std::size_t LANE_SLICE = 1024;
+
+struct Lane
+{
+    // The owner is recording into the lane; see Quiescence above.
+    std::atomic<bool> busy{false};
+    // A live thread points at this lane. Released by the owner as its thread
+    // ends, acquired by the thread that takes the lane over.
+    std::atomic<bool> owned{true};
+    // Written by the owner while busy; read by stopTimeline after quiescence
+    // and by a thread taking the lane over, both under the lanes lock.
+    uint32_t generation = 0;
+    std::string name;
+    // Events in slices of LANE_SLICE, so that growing never copies; a ring
+    // from `next` on once `ring` is set.
+    std::vector<std::unique_ptr<Event[]>> slices;
+    std::size_t count = 0;
+    std::size_t next = 0;
+    bool ring = false;
+    uint64_t overwritten = 0;
+
+    Event& at(std::size_t index) { return slices[index / LANE_SLICE][index % LANE_SLICE]; }
+    void clear()
+    {
+        slices.clear();
+        count = 0;
+        next = 0;
+        ring = false;
+        overwritten = 0;
+    }
+};
+
+struct Recorder
+{
+    std::mutex control;  // start and stop; guards the fields up to `file`
+    uint32_t lastGeneration = 0;
+    std::size_t maxEvents = 0;
+    int64_t startNs = 0;
+    std::FILE* file = nullptr;
+
+    std::mutex lanesMutex;     // guards `lanes` and the taking over of a lane
+    std::vector<Lane*> lanes;  // never destroyed
+
+    // The generation being recorded, 0 when none; see Quiescence above.
+    std::atomic<uint32_t> recording{0};
+    // Events lanes may still reserve. Relaxed: a count, ordered by nothing.
+    std::atomic<int64_t> budget{0};
+};
+
+Recorder& recorder()
+{
+    static Recorder* theRecorder = new Recorder;  // never destroyed: threads record while main returns
+    return *theRecorder;
+}
+
+// The calling thread's lane; given up as the thread ends.
+struct LaneHandle
+{
+    Lane* lane = nullptr;
+    bool gone = false;  // the thread is ending: it records nothing more
+    ~LaneHandle()
+    {
+        if (lane != nullptr) {
+            lane->owned.store(false, std::memory_order_release);  // its events before the hand-over
+        }
+        lane = nullptr;
+        gone = true;
+    }
+};
+thread_local LaneHandle laneOfThisThread;
+
+Lane* takeLane()
+{
+    Recorder& r = recorder();
+    std::lock_guard<std::mutex> lock(r.lanesMutex);
+    for (Lane* lane : r.lanes) {
+        // A lane given up whose events were collected (or never made).
+        if (!lane->owned.load(std::memory_order_acquire) && lane->count == 0 && lane->overwritten == 0) {
+            lane->owned.store(true, std::memory_order_relaxed);
+            lane->generation = 0;
+            return lane;
+        }
+    }
+    r.lanes.push_back(new Lane);
+    return r.lanes.back();
+}
+
+std::string osThreadName()
+{
+    char name[16] = "";
+    pthread_getname_np(pthread_self(), name, sizeof(name));
+    return "thread " + std::to_string(static_cast<long>(syscall(SYS_gettid))) + " (" + name + ")";
+}
+
+// Appends one event to the lane (the owner, while busy).
+void push(Lane& lane, const Event& event)
+{
+    if (!lane.ring && lane.count == lane.slices.size() * LANE_SLICE) {
+        Recorder& r = recorder();
+        const int64_t left = r.budget.fetch_sub(LANE_SLICE, std::memory_order_relaxed);
+        bool grown = false;
+        if (left >= static_cast<int64_t>(LANE_SLICE) || lane.count == 0) {
+            // A lane with nothing gets its first slice even past the budget,
+            // so that every thread shows; the final cut keeps the bound.
+            try {
+                lane.slices.push_back(std::unique_ptr<Event[]>(new Event[LANE_SLICE]));
+                grown = true;
+            } catch (const std::bad_alloc&) {
+                // No memory: keep what there is and overwrite the oldest.
+            }
+        }
+        if (!grown) {
+            r.budget.fetch_add(LANE_SLICE, std::memory_order_relaxed);
+            lane.ring = true;
+            lane.next = 0;
+        }
+    }
+    if (lane.ring) {
+        ++lane.overwritten;
+        if (lane.count > 0) {  // else nothing to overwrite: the event is lost
+            lane.at(lane.next) = event;
+            lane.next = (lane.next + 1) % lane.count;
+        }
+        return;
+    }
+    lane.at(lane.count++) = event;
+}
+
+void record(const char* laneName, Kind kind, const char* name, int64_t beginNs, int64_t durationNs,
+            int64_t value)
+{
+    if (laneOfThisThread.gone) {
+        return;  // a later thread-local destructor writing a queue as the thread ends
+    }
+    Lane*& lane = laneOfThisThread.lane;
+    if (lane == nullptr) {
+        lane = takeLane();
+    }
+    lane->busy.store(true, std::memory_order_seq_cst);  // before the look at the generation
+    const uint32_t generation = recorder().recording.load(std::memory_order_seq_cst);
+    if (generation != 0) {
+        if (lane->generation != generation) {
+            lane->generation = generation;
+            lane->clear();
+            lane->name.clear();
+        }
+        if (lane->name.empty() || (laneName != nullptr && lane->name != laneName)) {
+            lane->name = laneName != nullptr ? std::string(laneName) : osThreadName();
+        }
+        Event event{beginNs, durationNs, value, kind, {}};
+        std::memcpy(event.name, name,
+                    utils::utf8PrefixLength(name, std::strlen(name), sizeof(event.name) - 1));
+        push(*lane, event);
+    }
+    lane->busy.store(false, std::memory_order_release);  // the event before stopTimeline's read
+}
+
+struct Collected
+{
+    Event event;
+    uint32_t lane;  // index into the lane names
+};
+
+void appendMetadata(std::string& out, const char* what, int pid, uint32_t tid, const std::string& value,
+                    bool number)
+{
+    out += "{\"name\":\"";
+    out += what;
+    out += "\",\"ph\":\"M\",\"pid\":";
+    out += std::to_string(pid);
+    out += ",\"tid\":";
+    out += std::to_string(tid);
+    out += ",\"args\":{";
+    if (number) {
+        out += "\"sort_index\":" + value;
+    } else {
+        appendKey(out, "name");
+        appendJsonString(out, value);
+    }
+    out += "}},\n";
+}
+
+void appendEvent(std::string& out, const Collected& item, int pid, int64_t startNs)
+{
+    const Event& e = item.event;
+    out += "{\"name\":";
+    if (e.kind == Kind::TIMER) {
+        appendJsonString(out, "Timer " + std::to_string(e.value));
+    } else if (e.kind == Kind::QUEUE_WAIT) {
+        appendJsonString(out, std::string(e.name) + " full");
+    } else {
+        appendJsonString(out, e.name, std::strlen(e.name));
+    }
+    out += e.kind == Kind::MACRO   ? ",\"cat\":\"macro\",\"ph\":\"X\""
+           : e.kind == Kind::TIMER ? ",\"cat\":\"timer\",\"ph\":\"i\",\"s\":\"t\""
+                                   : ",\"cat\":\"queue\",\"ph\":\"X\"";
+    out += ",\"ts\":";
+    appendMicros(out, e.beginNs - startNs);
+    if (e.kind != Kind::TIMER) {
+        out += ",\"dur\":";
+        appendMicros(out, e.durationNs);
+    }
+    out += ",\"pid\":" + std::to_string(pid) + ",\"tid\":" + std::to_string(item.lane + 1);
+    if (e.kind == Kind::MACRO) {
+        out += ",\"args\":{\"status\":" + std::to_string(e.value) + "}";
+    } else if (e.kind == Kind::TIMER) {
+        out += ",\"args\":{\"lateUs\":";
+        appendMicros(out, e.durationNs);
+        out += "}";
+    } else {
+        out += ",\"args\":{\"queue\":";
+        appendJsonString(out, e.name, std::strlen(e.name));
+        out += "}";
+    }
+    out += '}';
+}
+
+}  // namespace
+
+namespace timeline {
+
+void queueWaited(const char* queueName, int64_t beginNs, int64_t endNs)
+{
+    record(nullptr, Kind::QUEUE_WAIT, queueName, beginNs, endNs - beginNs, 0);
+}
+
+void macroRan(const std::string& laneName, const char* macroName, int64_t beginNs, int64_t endNs, int status)
+{
+    record(laneName.c_str(), Kind::MACRO, macroName, beginNs, endNs - beginNs, status);
+}
+
+void timerDelivered(unsigned int timerId, int64_t atNs, int64_t lateNs)
+{
+    record(nullptr, Kind::TIMER, "", atNs, lateNs, timerId);
+}
+
+}  // namespace timeline
+
+bool startTimeline(const std::string& path, std::size_t maxEvents)
+{
+    Recorder& r = recorder();
+    std::lock_guard<std::mutex> lock(r.control);
+    if (r.file != nullptr || maxEvents == 0 || path.empty()) {
+        return false;
+    }
+    r.file = std::fopen(path.c_str(), "w");
+    if (r.file == nullptr) {
+        return false;
+    }
+    r.maxEvents = maxEvents;
+    r.budget.store(static_cast<int64_t>(maxEvents), std::memory_order_relaxed);
+    r.startNs = queue::internal::observedNowNs();
+    r.lastGeneration = r.lastGeneration + 1 == 0 ? 1 : r.lastGeneration + 1;
+    // The lanes lock orders this generation after the collection of the
+    // last one for threads taking lanes over.
+    {
+        std::lock_guard<std::mutex> lanes(r.lanesMutex);
+        r.recording.store(r.lastGeneration, std::memory_order_seq_cst);
+    }
+    detail::switchTimelineHooks(true);
+    return true;
+}
+
+bool stopTimeline()
+{
+    Recorder& r = recorder();
+    std::lock_guard<std::mutex> lock(r.control);
+    if (r.file == nullptr) {
+        return false;
+    }
+    detail::switchTimelineHooks(false);
+    r.recording.store(0, std::memory_order_seq_cst);  // before the look at the busy marks
+
+    std::vector<Collected> events;
+    std::vector<std::string> laneNames;
+    uint64_t dropped = 0;
+    {
+        std::lock_guard<std::mutex> lanes(r.lanesMutex);
+        for (Lane* lane : r.lanes) {
+            while (lane->busy.load(std::memory_order_seq_cst)) {  // acquires the event it finishes
+                std::this_thread::yield();
+            }
+            if (lane->generation == r.lastGeneration && (lane->count > 0 || lane->overwritten > 0)) {
+                const auto index = static_cast<uint32_t>(laneNames.size());
+                laneNames.push_back(lane->name);
+                for (std::size_t i = 0; i < lane->count; ++i) {
+                    const Event& event = lane->at(i);
+                    // A macro that began before this recording started and
+                    // ended during it belongs to neither.
+                    if (event.beginNs >= r.startNs) {
+                        events.push_back(Collected{event, index});
+                    }
+                }
+                dropped += lane->overwritten;
+            }
+            // Emptied, so that a thread may take the lane over once its owner ended.
+            lane->clear();
+        }
+    }
+    std::stable_sort(events.begin(), events.end(), [](const Collected& a, const Collected& b) {
+        return a.event.beginNs < b.event.beginNs;
+    });
+    if (events.size() > r.maxEvents) {
+        const std::size_t cut = events.size() - r.maxEvents;
+        dropped += cut;
+        events.erase(events.begin(), events.begin() + static_cast<std::ptrdiff_t>(cut));
+    }
+
+    const int pid = static_cast<int>(getpid());
+    std::string out = "{\"traceEvents\":[\n";
+    appendMetadata(out, "process_name", pid, 0, "halvix", false);
+    for (uint32_t lane = 0; lane < laneNames.size(); ++lane) {
+        appendMetadata(out, "thread_name", pid, lane + 1, laneNames[lane], false);
+        appendMetadata(out, "thread_sort_index", pid, lane + 1, std::to_string(lane + 1), true);
+    }
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        appendEvent(out, events[i], pid, r.startNs);
+        out += i + 1 < events.size() ? ",\n" : "\n";
+    }
+    if (events.empty()) {
+        out.erase(out.size() - 2, 1);  // the comma after the last metadata event
+    }
+    out += "],\n\"displayTimeUnit\":\"ms\",\n\"otherData\":{\"droppedEvents\":" + std::to_string(dropped) +
+           ",\"maxEvents\":" + std::to_string(r.maxEvents) + "}}\n";
+    const bool written = std::fwrite(out.data(), 1, out.size(), r.file) == out.size();
+    const bool closed = std::fclose(r.file) == 0;
+    r.file = nullptr;
+    return written && closed;
+}
+
+}  // namespace halvix::observe

@@ -1,0 +1,73 @@
+// halvix/queue/ObserverHooks.h - where halvix/observe plugs into the queues,
+// Tasks and timers below it (internal: not for applications).
+//
+// Observation is opt-in: until halvix/observe switches it on, a queue write,
+// a macro run by a Task and a timer expiry each pay one relaxed load of the
+// table pointer below and nothing else. Once a table is installed, the
+// modules keep their counters (queue writes and high-water marks, macros run
+// and failed, the macro running now, timer expiries and lateness) in
+// relaxed atomics of their own, and hand timeline events to the table's
+// functions when those are set.
+//
+// It lives in the queue module because that is the lowest module that needs
+// it: Tasks and timers stand on queues and include it from here, while
+// nothing below observe ever includes observe.
+#ifndef HALVIX_QUEUE_OBSERVERHOOKS_H
+#define HALVIX_QUEUE_OBSERVERHOOKS_H
+
+#include <halvix/Export.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace halvix::queue::internal {
+
+struct ObserverHooks
+{
+    // Each function may be null: counting without a timeline.
+    // A write into `queueName` found it full and waited from beginNs to
+    // endNs, at least NOTABLE_WAIT_NS.
+    void (*queueWaited)(const char* queueName, int64_t beginNs, int64_t endNs);
+    // The calling thread, the Task `laneName`, ran `macroName`; status its result.
+    void (*macroRan)(const std::string& laneName, const char* macroName, int64_t beginNs, int64_t endNs,
+                     int status);
+    // A delivery of timer `timerId` reached handleTimeout `lateNs` after its expiry was due.
+    void (*timerDelivered)(unsigned int timerId, int64_t atNs, int64_t lateNs);
+};
+
+// The shortest wait for room that counts as a queue that filled up: a
+// writer first spins for a slot that a busy reader frees within a few
+// microseconds, and such a spin is not worth an event.
+constexpr int64_t NOTABLE_WAIT_NS = 20000;
+
+// Null while observation is off. Installed tables are constant objects that
+// live as long as the process, constant-initialised at load time: a relaxed
+// load of the pointer therefore suffices to read the table.
+HALVIX_INTERNAL extern std::atomic<const ObserverHooks*> observerHooks;
+
+inline const ObserverHooks* currentObserverHooks()
+{
+    return observerHooks.load(std::memory_order_relaxed);  // see observerHooks
+}
+
+// The clock of every observed time: the monotonic clock in nanoseconds.
+inline int64_t observedNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Raises `mark` to `value` if it is lower. Relaxed: a statistic read on its own.
+inline void raiseMark(std::atomic<uint64_t>& mark, uint64_t value)
+{
+    uint64_t seen = mark.load(std::memory_order_relaxed);
+    while (seen < value && !mark.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
+    }
+}
+
+}  // namespace halvix::queue::internal
+
+#endif  // HALVIX_QUEUE_OBSERVERHOOKS_H

@@ -1,0 +1,8 @@
+#include "halvix/queue/ObserverHooks.h"
+
+namespace halvix::queue::internal {
+
+// Constant-initialised, so usable from any thread at any time; never destroyed.
+std::atomic<const ObserverHooks*> observerHooks{nullptr};
+
+}  // namespace halvix::queue::internal
