@@ -102,12 +102,29 @@ TEST(osTask, OptionsAreNormalisedAndTheThreadGetsTheStackItAskedForOrThePlatform
 
 // No local whose address is taken: asynchronous cancellation unwinds the frame
 // without its epilogue, which AddressSanitizer would see as stale scope poison.
+// Hands its kernel thread id over through the promise.
 void* blockUntilCancelled(void* started)
 {
-    static_cast<std::promise<void>*>(started)->set_value();
+    static_cast<std::promise<pid_t>*>(started)->set_value(gettid());
     for (;;) {
         pause();
     }
+}
+
+// Whether the thread of kernel id `tid` has ended within a generous limit. A
+// cancelled thread unwinds after its canceller returned; under emulation that
+// takes long enough to overlap the process's exit, whose teardown of the
+// unwinding tables a late unwind does not survive.
+bool threadEnds(pid_t tid)
+{
+    const std::string entry = "/proc/self/task/" + std::to_string(tid);
+    for (int i = 0; i < 2000; ++i) {
+        if (access(entry.c_str(), F_OK) != 0) {
+            return true;
+        }
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    return false;
 }
 
 TEST(osTask, JoinHandsOverTheResultOnceDestroyJoinsOrCancelsAndTheLifeIsTraced)
@@ -149,10 +166,12 @@ TEST(osTask, JoinHandsOverTheResultOnceDestroyJoinsOrCancelsAndTheLifeIsTraced)
     EXPECT_TRUE(finished.load());
 
     // A running detached task: destroy returns at once, the thread ends by cancellation.
-    std::promise<void> started;
+    std::promise<pid_t> started;
+    std::future<pid_t> tid = started.get_future();
     task = osTaskCreate(blockUntilCancelled, nullptr, &started);
-    ASSERT_EQ(std::future_status::ready, started.get_future().wait_for(std::chrono::seconds(10)));
+    ASSERT_EQ(std::future_status::ready, tid.wait_for(std::chrono::seconds(10)));
     osTaskDestroy(task);
+    EXPECT_TRUE(threadEnds(tid.get()));
 }
 
 TEST(osTask, ForeignThreadsGetAnAttachedRecordAndEachThreadItsOwnLastError)
