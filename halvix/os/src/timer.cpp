@@ -78,7 +78,7 @@ bool reached(const timespec& deadline)
 // and stops never wait for the spin; a stop during it shows in the generation.
 bool waitForExpiry(osPosixTimer_t* pTimer, uint64_t generation)
 {
-    const bool spin = internal::FutexParking::maySpin();
+    const bool spin = internal::FutexParking::severalCpus();
     const timespec wakeAt = spin ? earlierBy(pTimer->deadline, EXPIRY_SPIN_AHEAD_NS) : pTimer->deadline;
     bool early = spin;
     for (;;) {
