@@ -3,6 +3,7 @@
 
 #include "halvix/dbg/dbg.h"
 #include "halvix/os/osMutex.h"
+#include "halvix/os/src/conditionWait.h"
 
 #include <errno.h>
 #include <linux/futex.h>
@@ -139,14 +140,7 @@ uint64_t FutexParking::spinClockNs()
 
 void traceWaitTimedOut()
 {
-    if (_dbg_level.load(std::memory_order_relaxed) >= DBG_LEVEL_LOG) {
-        _dbg_lock();
-        _dbg_type = DBG_LEVEL_LOG;
-        _dbg_function = "osConditionWait";
-        _dbg_filename = __FILE__;
-        _dbg_line = __LINE__;
-        _dbg_trace("dbg", "pthread error %d\n", ETIMEDOUT);
-    }
+    DBG_TRACE_AS(DBG_LEVEL_LOG, "dbg", CONDITION_WAIT_TRACE_NAME, "pthread error %d\n", ETIMEDOUT);
 }
 
 }  // namespace halvix::os::internal

@@ -1,6 +1,6 @@
 // One-shot timers: each timer owns a joinable task that waits for starts on a
 // semaphore and for the delay on a condition, and calls back when it passes.
-#include "halvix/os/src/conditionWakeAll.h"
+#include "halvix/os/src/conditionWait.h"
 #include "halvix/os/src/deadline.h"
 #include "halvix/os/src/osCheck.h"
 #include "halvix/os/src/parking.h"
