@@ -33,8 +33,8 @@ thread_local uint32_t tlsAffinityReuses = 0;
 // pinned pair takes to record itself again (AFFINITY_REUSES waits).
 constexpr long EPOCH_MS = 100;
 
-// Never destroyed: threads wait while the process exits. Trivially
-// destructible anyway (two atomic words).
+// Trivially destructible (two atomic words): nothing destroys it under
+// threads that still wait while the process exits.
 WaiterCpus waiterCpus;
 
 // Reads the calling thread's affinity and works out its answers.
