@@ -1,6 +1,7 @@
 // Cost of the macro layer: Queue::write/read between two threads, and a write
 // through one forwarding queue to three targets, each beside the raw OS
-// message queue doing the same hand-off in the same run.
+// message queue doing the same hand-off in the same run; and the write path
+// alone, plain and forwarded, on one thread and forwarded from two.
 #include <halvix/command/Macro.h>
 #include <halvix/command/NoOpCommand.h>
 #include <halvix/os/osQueue.h>
@@ -10,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,10 +137,78 @@ void forwardingToThree(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * ITEMS);
 }
 
+// The write path alone, on one thread with nobody reading: SLOTS writes
+// straight into a queue, or through a queue that forwards to three, then an
+// untimed drain. What forwarding adds to a write (choosing the target, the
+// forwarding guard) shows here without the noise of the hand-off between
+// threads.
+void writeAlone(benchmark::State& state, bool forwarded)
+{
+    Queue front("bench-alone-front", SLOTS);
+    std::vector<std::unique_ptr<Queue>> targets;
+    for (int t = 0; forwarded && t < 3; ++t) {
+        targets.push_back(std::make_unique<Queue>("bench-alone-" + std::to_string(t), SLOTS));
+        front.startForwardingTo(targets.back().get());
+    }
+    const Macro* macro = &sharedMacro();
+    for (auto _ : state) {
+        for (int i = 0; i < SLOTS; ++i) {
+            front.write(macro, 0);
+        }
+        state.PauseTiming();
+        Macro* taken = nullptr;
+        while (front.read(taken, 0)) {
+        }
+        for (auto& target : targets) {
+            while (target->read(taken, 0)) {
+            }
+        }
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * SLOTS);
+}
+
+// The same forwarded writes from two threads at once into one forwarding
+// queue, where whatever every forwarded write touches (the forwarding guard
+// among it) passes between the writers' CPUs.
+void forwardedWritesFromTwo(benchmark::State& state)
+{
+    constexpr int PER_WRITER = 6000;
+    Queue front("bench-two-front", SLOTS);
+    std::vector<std::unique_ptr<Queue>> targets;
+    for (int t = 0; t < 3; ++t) {
+        targets.push_back(std::make_unique<Queue>("bench-two-" + std::to_string(t), 4096));
+        front.startForwardingTo(targets.back().get());
+    }
+    const Macro* macro = &sharedMacro();
+    for (auto _ : state) {
+        std::thread other([&] {
+            for (int i = 0; i < PER_WRITER; ++i) {
+                front.write(macro, 0);
+            }
+        });
+        for (int i = 0; i < PER_WRITER; ++i) {
+            front.write(macro, 0);
+        }
+        other.join();
+        state.PauseTiming();
+        Macro* taken = nullptr;
+        for (auto& target : targets) {
+            while (target->read(taken, 0)) {
+            }
+        }
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * 2 * PER_WRITER);
+}
+
 BENCHMARK(rawSpsc)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(macroQueueSpsc)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(rawRoundRobinToThree)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(forwardingToThree)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(writeAlone, plain, false)->UseRealTime();
+BENCHMARK_CAPTURE(writeAlone, forwarded, true)->UseRealTime();
+BENCHMARK(forwardedWritesFromTwo)->UseRealTime();
 
 // macroQueueSpsc with observation counting, then with the execution
 // timeline recording (every write that waits for room is an event); last,

@@ -25,8 +25,10 @@
 // deadline, not afresh. So a time-out never ends early and ends late only by
 // the time a sleeping thread takes to wake; a waiter woken at its deadline
 // still takes what is there. A time-out or a poll that fails changes nothing.
-// Before it sleeps, a waiter watches for a few microseconds (never when its
-// thread may run on one CPU only). There is no fairness among waiters. At
+// Before it sleeps, a waiter watches for a few microseconds; a thread that
+// may run on one CPU only does so only while another waiting thread of the
+// process may run on another CPU (else its partner shares its CPU, and
+// watching would only delay it). There is no fairness among waiters. At
 // DBG_LEVEL_LOG a wait that ran out traces "pthread error 110" under
 // osConditionWait, as it always has.
 //

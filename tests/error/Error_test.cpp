@@ -1,14 +1,28 @@
 #include <halvix/error/Error.h>
 
 #include <halvix/error/Report.h>
+#include <halvix/queue/Queue.h>
+#include <halvix/task/Task.h>
+#include <halvix/timer/Timer.h>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -86,6 +100,83 @@ TEST(ErrorThreads, ManyThreadsBuildErrorsAtOnce)
     }
     for (auto& thread : threads) {
         thread.join();
+    }
+}
+
+std::atomic<int> reportsMade{0};
+
+// Reports an error under every error-type name of the library, again and
+// again, and ends the process with status 3 if a name no longer reads right.
+void* reportUntilTheProcessEnds(void*)
+{
+    using halvix::queue::Queue;
+    using halvix::task::Task;
+    using halvix::timer::Timer;
+    const std::pair<const std::string*, const char*> names[] = {
+        {&Error::STRATEGY_TYPE, "Error"},
+        {&Error::ALREADY_EXISTS, "AlreadyExists"},
+        {&Error::DOES_NOT_EXIST, "DoesNotExist"},
+        {&Error::INVALID_ARGUMENT, "InvalidArgument"},
+        {&Error::NOT_IMPLEMENTED, "NotImplemented"},
+        {&Error::NULL_PTR, "NullPtr"},
+        {&Error::UNKNOWN_EXCEPTION, "UnknownException"},
+        {&Queue::WRITE_ERROR, "QueueWriteError"},
+        {&Task::TASK_ERROR, "TaskError"},
+        {&Task::WRONG_STATE_ERROR, "WrongTaskState"},
+        {&Timer::TIMER_ERROR, "TimerError"},
+        {&Timer::WRONG_STATE_ERROR, "WrongTimerState"},
+    };
+    for (;;) {
+        for (const auto& name : names) {
+            if (*name.first != name.second) {
+                _exit(3);
+            }
+            HALVIX_REPORT("reportUntilTheProcessEnds", *name.first, Error::WARNING,
+                          "while the process exits");
+        }
+        reportsMade.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+// In a child: threads report errors while the process exits (exit runs the
+// destructors of static objects, as a return from main does).
+[[noreturn]] void exitWhileThreadsReport()
+{
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    dup2(null, STDOUT_FILENO);  // exit flushes what the test binary had buffered
+    for (int i = 0; i < 3; ++i) {
+        pthread_t thread;
+        pthread_create(&thread, nullptr, reportUntilTheProcessEnds, nullptr);
+        pthread_detach(thread);
+    }
+    while (reportsMade.load(std::memory_order_relaxed) < 10) {
+        sched_yield();
+    }
+    exit(0);
+}
+
+TEST(ErrorNames, ReportingWhileTheProcessExitsNeverCrashes)
+{
+    for (int run = 0; run < 20; ++run) {
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            exitWhileThreadsReport();
+        }
+        int status = 0;
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (waitpid(child, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > limit) {
+                kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                FAIL() << "run " << run << ": the exiting process hung";
+            }
+            usleep(1000);
+        }
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "run " << run << ": " << (WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "exit status ")
+            << (WIFEXITED(status) ? WEXITSTATUS(status) : 0);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "halvix/os/osQueue.h"
 
+#include "halvix/os/src/parking.h"
 #include "osTestSupport.h"
 
 #include <gmock/gmock.h>
@@ -205,6 +206,51 @@ TEST(OsQueueTest, ReaderThatDestroysTheQueueAtOnceLeavesTheWriterSafe)
                                 EXPECT_EQ(message, messageOf(7));
                                 osQueueDestroy(queue);
                             });
+}
+
+// The record behind the spin rule of threads that may run on one CPU only.
+TEST(WaiterCpusTest, AOneCpuThreadSpinsOnlyWhileAnotherWaiterMayRunElsewhere)
+{
+    using halvix::os::internal::WaiterCpus;
+    const uint64_t cpu0 = WaiterCpus::bitOf(0);
+    const uint64_t cpu1 = WaiterCpus::bitOf(1);
+    WaiterCpus waiters;
+    EXPECT_FALSE(waiters.anyOutside(cpu0, 10));
+    waiters.record(cpu0, 10);  // everything under `taskset -c 0`
+    waiters.record(cpu0, 10);
+    EXPECT_FALSE(waiters.anyOutside(cpu0, 10));
+    waiters.record(cpu1, 10);  // a partner pinned to another CPU
+    EXPECT_TRUE(waiters.anyOutside(cpu0, 10));
+    EXPECT_TRUE(waiters.anyOutside(cpu1, 10));
+    EXPECT_FALSE(waiters.anyOutside(cpu0 | cpu1, 10));
+    EXPECT_TRUE(waiters.anyOutside(cpu0, 11)) << "the epoch before is remembered";
+    EXPECT_FALSE(waiters.anyOutside(cpu0, 12)) << "two epochs on, the partner is forgotten";
+    waiters.record(cpu0, 12);  // reuses the slot of epoch 10
+    EXPECT_FALSE(waiters.anyOutside(cpu0, 12)) << "a reused slot starts empty";
+    waiters.record(WaiterCpus::bitOf(WaiterCpus::CPU_BITS), 12);
+    EXPECT_FALSE(waiters.anyOutside(cpu0, 12)) << "CPUs that share a bit count as one";
+}
+
+TEST(WaiterCpusTest, ARecordThatArrivesLateLeavesTheNewerEpochAlone)
+{
+    using halvix::os::internal::WaiterCpus;
+    const uint64_t cpu0 = WaiterCpus::bitOf(0);
+    WaiterCpus waiters;
+    waiters.record(WaiterCpus::bitOf(1), 13);
+    waiters.record(cpu0, 11);  // a thread delayed since epoch 11: same slot
+    EXPECT_TRUE(waiters.anyOutside(cpu0, 13)) << "the partner recorded in epoch 13 was lost";
+    EXPECT_FALSE(waiters.anyOutside(WaiterCpus::bitOf(1), 12)) << "the late record counts for epoch 11";
+    // Past 2^32 the recorded epoch wraps and is still taken for the newer;
+    // so is an epoch far ahead of an empty slot.
+    const uint64_t wrap = uint64_t(1) << 32;
+    WaiterCpus wrapping;
+    wrapping.record(cpu0, wrap - 1);
+    wrapping.record(WaiterCpus::bitOf(2), wrap + 1);
+    EXPECT_TRUE(wrapping.anyOutside(cpu0, wrap + 1));
+    EXPECT_TRUE(wrapping.anyOutside(cpu0, wrap + 2));
+    WaiterCpus late;
+    late.record(WaiterCpus::bitOf(2), wrap - 3);
+    EXPECT_TRUE(late.anyOutside(cpu0, wrap - 3));
 }
 
 }  // namespace

@@ -234,4 +234,81 @@ TEST(QueueForwarding, WritersThroughAForwarderToThreeReadersLoseNothing)
     EXPECT_EQ(front.size(), 0u);
 }
 
+// Writers forward without pause while another thread adds and removes a
+// target: once stopForwardingTo returned, nothing more arrives there.
+TEST(QueueForwarding, ARemovedTargetGetsNoWriteWhileWritersKeepForwarding)
+{
+#if defined(__SANITIZE_THREAD__)
+    constexpr int rounds = 100;
+#else
+    constexpr int rounds = 1000;
+#endif
+    CountedMacro macro("M", false);
+    ErrorRecorder errors;  // a full target refuses: reported, not waited for
+    Queue front("F", 4), steady("S", 64), toggled("T", 1024);
+    front.startForwardingTo(&steady);
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {  // keeps the steady target from filling up
+        Macro* taken = nullptr;
+        while (!done.load()) {
+            steady.read(taken, 1);
+        }
+    });
+    for (int w = 0; w < 3; ++w) {
+        threads.emplace_back([&] {
+            while (!done.load()) {
+                if (!front.write(&macro, 0)) {
+                    std::this_thread::yield();
+                }
+            }
+        });
+    }
+    long late = 0;
+    for (int round = 0; round < rounds; ++round) {
+        front.startForwardingTo(&toggled);
+        std::this_thread::yield();
+        front.stopForwardingTo(&toggled);
+        const unsigned long stored = toggled.size();
+        for (int i = 0; i < 20; ++i) {
+            std::this_thread::yield();
+        }
+        late += static_cast<long>(toggled.size() - stored);
+        Macro* taken = nullptr;
+        while (toggled.read(taken, 0)) {
+        }
+    }
+    done.store(true);
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(late, 0) << "writes reached a target after stopForwardingTo returned";
+}
+
+// Forwarding nested deeper than a thread's record of shared holds takes the
+// guards' counters; changes still wait for those holds and find them gone.
+TEST(QueueForwarding, AChainOfForwardersDeeperThanTheRecordOfHoldsWorks)
+{
+    CountedMacro macro("M", false);  // outlives the queues that store it
+    std::vector<std::unique_ptr<Queue>> chain;
+    for (int i = 0; i < 7; ++i) {
+        chain.push_back(std::make_unique<Queue>("chain" + std::to_string(i), 4));
+        if (i > 0) {
+            chain[i - 1]->startForwardingTo(chain[i].get());
+        }
+    }
+    auto writer = std::async(std::launch::async, [&] { return chain[0]->write(&macro, -1); });
+    ASSERT_TRUE(readyWithinBound(writer));
+    EXPECT_TRUE(writer.get());
+    EXPECT_EQ(chain.back()->size(), 1u);
+    auto stopping = std::async(std::launch::async, [&] {
+        for (int i = 6; i > 0; --i) {
+            chain[i - 1]->stopForwardingTo(chain[i].get());
+        }
+    });
+    ASSERT_TRUE(readyWithinBound(stopping)) << "a change waits for a hold that ended";
+    EXPECT_TRUE(chain[0]->write(&macro, 0));
+    EXPECT_EQ(chain[0]->size(), 1u);
+}
+
 }  // namespace

@@ -95,27 +95,22 @@ void send(Queue* queue, int timeout)
     }
 }
 
-// Ends the Task it runs on (waiting or not; a wait from its own thread is
-// refused but the request is queued) once its writer says the write returned.
+// Ends the Task it runs on, waiting or not (a wait from its own thread is
+// refused, but the request is queued).
 class EndOwnTask : public Command
 {
 public:
-    EndOwnTask(Task* task, std::shared_ptr<std::atomic<bool>> written, bool wait)
-        : Command("EndOwnTask"), task(task), written(std::move(written)), wait(wait)
-    {
-    }
+    EndOwnTask(Task* task, bool wait) : Command("EndOwnTask"), task(task), wait(wait) {}
 
 protected:
     int myExecute() override
     {
-        waitUntil([this] { return written->load(); });
         task->terminate(wait);
         return 0;
     }
 
 private:
     Task* task;
-    std::shared_ptr<std::atomic<bool>> written;
     bool wait;
 };
 
@@ -303,18 +298,22 @@ private:
         for (int i = 0, n = static_cast<int>(random() % 8); i < n; ++i) {
             send(task->getEventQueuePtr(), 0);
         }
-        at("auto-delete task: ending it from its own thread");
-        // The Task ends itself, once this write has returned: the queue's
-        // semaphore may still be touched by a write whose macro has already
-        // been taken, and the Task deletes its queue when it ends.
-        auto written = std::make_shared<std::atomic<bool>>(false);
+        // Either way the Task may read the request, end and delete itself and
+        // its event queue while the write that carried the request is still
+        // on its way out: nothing may touch the Task once the write is done.
+        if (random() % 2 == 0) {
+            at("auto-delete task: terminate(false) from this thread");
+            while (!task->terminate(false)) {  // refused: the Task still runs
+                std::this_thread::yield();
+            }
+            return;
+        }
+        at("auto-delete task: a macro ends it from its own thread");
         auto* ender = new Macro("ender", false, true);
-        ender->add(new EndOwnTask(task, written, random() % 2 == 0));
-        if (task->getEventQueuePtr()->write(ender, 0)) {
-            written->store(true);
-        } else {
+        ender->add(new EndOwnTask(task, random() % 2 == 0));
+        if (!task->getEventQueuePtr()->write(ender, 0)) {
             delete ender;
-            while (!task->terminate(false)) {  // nothing is in flight: the last touch
+            while (!task->terminate(false)) {
                 std::this_thread::yield();
             }
         }

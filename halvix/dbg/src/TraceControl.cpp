@@ -9,7 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-// _dbg_mask and _dbg_disabled_thread are defined in NeverDestroyed.cpp: they
+// _dbg_mask and _dbg_disabled_thread are defined in TraceGlobals.cpp: they
 // must outlive every thread that traces.
 
 extern "C" {

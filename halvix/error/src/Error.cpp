@@ -9,15 +9,9 @@
 
 namespace halvix::error {
 
-// Initialised while the library is loaded, before the default strategy below
-// (same translation unit, so in this order) and before any application code.
-const std::string Error::STRATEGY_TYPE = "Error";
-const std::string Error::ALREADY_EXISTS = "AlreadyExists";
-const std::string Error::DOES_NOT_EXIST = "DoesNotExist";
-const std::string Error::INVALID_ARGUMENT = "InvalidArgument";
-const std::string Error::NOT_IMPLEMENTED = "NotImplemented";
-const std::string Error::NULL_PTR = "NullPtr";
-const std::string Error::UNKNOWN_EXCEPTION = "UnknownException";
+// The error-type names are defined in ErrorNames.cpp, built before every
+// other static object of the library (the default strategy below among them)
+// and never destroyed.
 
 namespace {
 

@@ -3,6 +3,7 @@
 
 #include "halvix/dbg/dbg.h"
 #include "halvix/os/osMutex.h"
+#include "halvix/os/src/conditionWait.h"
 
 #include <errno.h>
 #include <linux/futex.h>
@@ -14,14 +15,65 @@ namespace halvix::os::internal {
 
 namespace {
 
-// How many slow-path entries of a thread reuse its cached affinity.
+// How many slow-path entries of a thread reuse its cached answers: fewer
+// while it may not spin, so that a thread pinned before its partner was
+// recorded starts spinning within a few dozen waits.
 constexpr uint32_t AFFINITY_REUSES = 256;
+constexpr uint32_t AFFINITY_REUSES_NO_SPIN = 32;
 
-// Per thread: whether it may run on more than one CPU, and how many more
-// times that answer is used before it is read again. Plain thread-locals:
-// only their own thread touches them.
+// Per thread: whether it may run on more than one CPU, whether it may spin,
+// and how many more times those answers are used before they are worked out
+// again. Plain thread-locals: only their own thread touches them.
 thread_local bool tlsSeveralCpus = false;
+thread_local bool tlsMaySpin = false;
 thread_local uint32_t tlsAffinityReuses = 0;
+
+// The length of WaiterCpus's epochs. Short, so that threads which stopped
+// waiting, or were moved, are forgotten soon; long beside the time a busy
+// pinned pair takes to record itself again (AFFINITY_REUSES waits).
+constexpr long EPOCH_MS = 100;
+
+// Trivially destructible (two atomic words): nothing destroys it under
+// threads that still wait while the process exits.
+WaiterCpus waiterCpus;
+
+// Reads the calling thread's affinity and works out its answers.
+void readAffinity()
+{
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    // A refusal leaves the answers at one CPU and no spinning, the cautious
+    // side.
+    if (sched_getaffinity(0, sizeof(cpus), &cpus) != 0) {
+        tlsSeveralCpus = false;
+        tlsMaySpin = false;
+        tlsAffinityReuses = AFFINITY_REUSES_NO_SPIN;
+        return;
+    }
+    uint64_t mine = 0;
+    for (unsigned cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &cpus)) {
+            mine |= WaiterCpus::bitOf(cpu);
+        }
+    }
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    const uint64_t epoch = static_cast<uint64_t>(now.tv_sec) * (1000 / EPOCH_MS) +
+                           static_cast<uint64_t>(now.tv_nsec) / (EPOCH_MS * 1000000);
+    waiterCpus.record(mine, epoch);
+    tlsSeveralCpus = CPU_COUNT(&cpus) > 1;
+    tlsMaySpin = tlsSeveralCpus || waiterCpus.anyOutside(mine, epoch);
+    tlsAffinityReuses = tlsMaySpin ? AFFINITY_REUSES : AFFINITY_REUSES_NO_SPIN;
+}
+
+// Counts one use of the cached answers, reading the affinity when they ran out.
+void useAffinity()
+{
+    if (tlsAffinityReuses == 0) {
+        readAffinity();
+    }
+    --tlsAffinityReuses;
+}
 
 }  // namespace
 
@@ -69,14 +121,13 @@ void FutexParking::wake(const void* address, int count)
 
 bool FutexParking::maySpin()
 {
-    if (tlsAffinityReuses == 0) {
-        cpu_set_t cpus;
-        CPU_ZERO(&cpus);
-        // A refusal leaves the answer at one CPU: no spinning is never wrong.
-        tlsSeveralCpus = sched_getaffinity(0, sizeof(cpus), &cpus) == 0 && CPU_COUNT(&cpus) > 1;
-        tlsAffinityReuses = AFFINITY_REUSES;
-    }
-    --tlsAffinityReuses;
+    useAffinity();
+    return tlsMaySpin;
+}
+
+bool FutexParking::severalCpus()
+{
+    useAffinity();
     return tlsSeveralCpus;
 }
 
@@ -89,14 +140,7 @@ uint64_t FutexParking::spinClockNs()
 
 void traceWaitTimedOut()
 {
-    if (_dbg_level.load(std::memory_order_relaxed) >= DBG_LEVEL_LOG) {
-        _dbg_lock();
-        _dbg_type = DBG_LEVEL_LOG;
-        _dbg_function = "osConditionWait";
-        _dbg_filename = __FILE__;
-        _dbg_line = __LINE__;
-        _dbg_trace("dbg", "pthread error %d\n", ETIMEDOUT);
-    }
+    DBG_TRACE_AS(DBG_LEVEL_LOG, "dbg", CONDITION_WAIT_TRACE_NAME, "pthread error %d\n", ETIMEDOUT);
 }
 
 }  // namespace halvix::os::internal

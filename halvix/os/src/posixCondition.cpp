@@ -2,7 +2,7 @@
 // and the monotonic deadlines they wait for.
 #include "halvix/os/osMutex.h"
 
-#include "halvix/os/src/conditionWakeAll.h"
+#include "halvix/os/src/conditionWait.h"
 #include "halvix/os/src/deadline.h"
 #include "halvix/os/src/osCheck.h"
 
@@ -30,14 +30,8 @@ constexpr char OS_CONDITION_BROADCAST[] = "void halvix::os::osConditionBroadcast
 
 constexpr int FAR_FUTURE = 2147483647;
 
-// Every wait on a condition traces under this one name, whichever entry point
-// waited: to whoever reads the trace, the timer's expiry wait is a condition
-// wait like any other. One pointer, so that consecutive lines of waits compact
-// as lines of one function do.
-constexpr char OS_CONDITION_WAIT_NAME[] = "osConditionWait";
-
 #define HALVIX_TRACE_WAIT(status)                                                                            \
-    DBG_TRACE_AS(DBG_LEVEL_LOG, "dbg", OS_CONDITION_WAIT_NAME, "pthread error %d\n", (status))
+    DBG_TRACE_AS(DBG_LEVEL_LOG, "dbg", internal::CONDITION_WAIT_TRACE_NAME, "pthread error %d\n", (status))
 
 osPosixCondition_t* recordOf(osCondition_t condition)
 {
@@ -129,12 +123,6 @@ void osConditionBroadcast(osCondition_t condition)
     const int status = pthread_cond_broadcast(&pCondition->condition);
     HALVIX_OS_CHECK(status, OS_CONDITION_BROADCAST);
     osMutexUnlock(pCondition->mutex);
-}
-
-void internal::conditionWakeAll(osCondition_t condition)
-{
-    const int status = pthread_cond_broadcast(&recordOf(condition)->condition);
-    HALVIX_OS_CHECK(status, OS_CONDITION_BROADCAST);
 }
 
 bool internal::conditionWaitUntil(osCondition_t condition, const struct timespec& deadline)

@@ -1,6 +1,6 @@
 // One-shot timers: each timer owns a joinable task that waits for starts on a
 // semaphore and for the delay on a condition, and calls back when it passes.
-#include "halvix/os/src/conditionWakeAll.h"
+#include "halvix/os/src/conditionWait.h"
 #include "halvix/os/src/deadline.h"
 #include "halvix/os/src/osCheck.h"
 #include "halvix/os/src/parking.h"
@@ -78,7 +78,7 @@ bool reached(const timespec& deadline)
 // and stops never wait for the spin; a stop during it shows in the generation.
 bool waitForExpiry(osPosixTimer_t* pTimer, uint64_t generation)
 {
-    const bool spin = internal::FutexParking::maySpin();
+    const bool spin = internal::FutexParking::severalCpus();
     const timespec wakeAt = spin ? earlierBy(pTimer->deadline, EXPIRY_SPIN_AHEAD_NS) : pTimer->deadline;
     bool early = spin;
     for (;;) {

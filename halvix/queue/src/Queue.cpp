@@ -58,7 +58,7 @@ Queue* leastUtilized(const std::vector<Queue*>& queues)
 
 }  // namespace
 
-const std::string Queue::WRITE_ERROR = "QueueWriteError";
+// WRITE_ERROR: QueueNames.cpp.
 
 Queue::Queue(const std::string& name, unsigned long maxMacros)
     : name(name), maxMacros(maxMacros), queueHandle(nullptr),

@@ -3,9 +3,7 @@
 //
 // Every forwarded write holds its queue's guard shared from the choice of the
 // target to the end of the write into it; every change of the queue's
-// targets or selection function holds it exclusively. The guard prefers
-// changes: once one waits, new writes wait behind it, so a steady stream of
-// writes cannot keep a stopForwardingTo (a Task going away) waiting for ever.
+// targets or selection function holds it exclusively (ForwardingGuard.h).
 //
 // The reverse links (sources) let a queue that goes away leave every
 // forwarding list naming it, and are guarded by one process-wide mutex. Lock
@@ -15,8 +13,7 @@
 #define HALVIX_QUEUE_SRC_QUEUELINKS_H
 
 #include "halvix/queue/Queue.h"
-
-#include <pthread.h>
+#include "halvix/queue/src/ForwardingGuard.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -26,10 +23,7 @@ namespace halvix::queue {
 
 struct Queue::Links
 {
-    Links();
-    ~Links();
-
-    pthread_rwlock_t guard;  // see above
+    ForwardingGuard guard;  // see above
     // Guarded by linksMutex():
     std::vector<Queue*> sources;  // queues that forward to this one
     int pins = 0;                 // detaches waiting for this queue's guard
@@ -42,35 +36,6 @@ struct Queue::Links
 std::mutex& linksMutex();
 // Notified whenever sources lists or pins change.
 std::condition_variable& linksChanged();
-
-// The guard, held shared (a forwarded write) for the scope.
-class SharedGuard
-{
-public:
-    explicit SharedGuard(pthread_rwlock_t& guard);
-    ~SharedGuard();
-    SharedGuard(const SharedGuard&) = delete;
-    SharedGuard& operator=(const SharedGuard&) = delete;
-
-private:
-    pthread_rwlock_t& guard;
-};
-
-// The guard, held exclusively (a change) for the scope. The second form
-// waits in slices of a few milliseconds and calls `betweenSlices` after each
-// one that ended without the guard.
-class ExclusiveGuard
-{
-public:
-    explicit ExclusiveGuard(pthread_rwlock_t& guard);
-    ExclusiveGuard(pthread_rwlock_t& guard, const std::function<void()>& betweenSlices);
-    ~ExclusiveGuard();
-    ExclusiveGuard(const ExclusiveGuard&) = delete;
-    ExclusiveGuard& operator=(const ExclusiveGuard&) = delete;
-
-private:
-    pthread_rwlock_t& guard;
-};
 
 }  // namespace halvix::queue
 

@@ -20,8 +20,7 @@ using error::Error;
 
 const int Task::SUCCESSFUL = 0;
 const int Task::FAILURE = 1;
-const std::string Task::TASK_ERROR = "TaskError";
-const std::string Task::WRONG_STATE_ERROR = "WrongTaskState";
+// TASK_ERROR and WRONG_STATE_ERROR: TaskNames.cpp.
 
 namespace {
 

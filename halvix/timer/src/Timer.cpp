@@ -23,8 +23,7 @@ namespace halvix::timer {
 using command::Macro;
 using error::Error;
 
-const std::string Timer::TIMER_ERROR = "TimerError";
-const std::string Timer::WRONG_STATE_ERROR = "WrongTimerState";
+// TIMER_ERROR and WRONG_STATE_ERROR: TimerNames.cpp.
 unsigned int Timer::m_lastId = 0;
 
 namespace {
