@@ -1,0 +1,49 @@
+// observe at its edges: sizes past what a count can hold, signals that
+// cannot return, signal storms, and a service that forks.
+#include <halvix/observe/Observe.h>
+
+#include "ObserveTestSupport.h"
+#include "task/TaskTestSupport.h"
+
+#include <halvix/queue/Queue.h>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace halvix::test;
+using halvix::queue::Queue;
+namespace observe = halvix::observe;
+
+bool exists(const std::string& path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
+
+TEST(ObserveHostileUse, ATimelineWithTheLargestMaxEventsKeepsEveryEvent)
+{
+    const std::string path = scratchPath("largest.json");
+    Consumer consumer("obs-largest");
+    ASSERT_TRUE(observe::startTimeline(path, SIZE_MAX));
+    // More than a lane takes from the budget at a time.
+    constexpr int MACROS = 3000;
+    for (int i = 0; i < MACROS; ++i) {
+        ASSERT_TRUE(post(consumer.task, [] {}));
+    }
+    ASSERT_TRUE(eventually([&consumer] { return consumer.task.getExecuted() >= MACROS; }));
+    ASSERT_TRUE(observe::stopTimeline());
+    const Json trace = Json::parse(fileText(path));
+    EXPECT_EQ(trace.at("otherData").at("droppedEvents"), 0);
+    std::remove(path.c_str());
+}
+
+}  // namespace
