@@ -66,7 +66,9 @@ HALVIX_API std::string snapshotJson();
 // handler of the application, SIG_IGN or SIG_DFL) and does not call it; the
 // previous disposition is not restored. Interrupted system calls restart
 // (SA_RESTART). False for a signal that cannot be caught (SIGKILL, SIGSTOP,
-// out of range), an empty path, or when the handler or the watcher cannot
+// out of range), one that a faulting instruction raises (SIGSEGV, SIGBUS,
+// SIGFPE, SIGILL: returning from the handler would run the instruction
+// again, for ever), an empty path, or when the handler or the watcher cannot
 // be set up. Switches counting on.
 HALVIX_API bool dumpOnSignal(int signo, const std::string& path);
 

@@ -46,4 +46,13 @@ TEST(ObserveHostileUse, ATimelineWithTheLargestMaxEventsKeepsEveryEvent)
     std::remove(path.c_str());
 }
 
+TEST(ObserveHostileUse, SignalsOfAFaultingInstructionAreRefused)
+{
+    // A handler that returns from one of these runs the faulting instruction
+    // again: a real fault would loop for ever instead of ending the process.
+    for (int signo : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
+        EXPECT_FALSE(observe::dumpOnSignal(signo, scratchPath("fault.json"))) << signo;
+    }
+}
+
 }  // namespace

@@ -151,11 +151,20 @@ bool startWatcher(Watcher& w)
     return true;
 }
 
+// Signals the processor raises for the instruction that faulted: a handler
+// that returns runs that instruction again, so a real fault would loop for
+// ever (taking snapshots) instead of ending the process.
+bool raisedByAFault(int signo)
+{
+    return signo == SIGSEGV || signo == SIGBUS || signo == SIGFPE || signo == SIGILL;
+}
+
 }  // namespace
 
 bool dumpOnSignal(int signo, const std::string& path)
 {
-    if (signo <= 0 || signo >= NSIG || signo > 255 || signo == SIGKILL || signo == SIGSTOP || path.empty()) {
+    if (signo <= 0 || signo >= NSIG || signo > 255 || signo == SIGKILL || signo == SIGSTOP ||
+        raisedByAFault(signo) || path.empty()) {
         return false;
     }
     startCounting();
