@@ -55,4 +55,24 @@ TEST(ObserveHostileUse, SignalsOfAFaultingInstructionAreRefused)
     }
 }
 
+TEST(ObserveHostileUse, AStormOfSignalsEndsInAFewSnapshotsNotABacklog)
+{
+    std::vector<std::unique_ptr<Queue>> queues;
+    for (int i = 0; i < 2000; ++i) {
+        queues.emplace_back(new Queue("obs-storm-" + std::to_string(i), 2));
+    }
+    const std::string path = scratchPath("storm.json");
+    ASSERT_TRUE(observe::dumpOnSignal(SIGUSR2, path));
+    for (int i = 0; i < 10000; ++i) {
+        ASSERT_EQ(kill(getpid(), SIGUSR2), 0);
+    }
+    ASSERT_TRUE(eventually([&path] { return exists(path); }));
+    // One snapshot per signal would go on for seconds after the storm.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::remove(path.c_str());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(exists(path));
+    std::remove(path.c_str());
+}
+
 }  // namespace

@@ -92,30 +92,47 @@ void writeSnapshot(const std::string& path)
     }
 }
 
+// Writes the snapshot to the path of `signo`, if it has one.
+void dumpFor(int signo)
+{
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(watcher().mutex);
+        auto entry = watcher().paths.find(signo);
+        if (entry == watcher().paths.end()) {
+            return;
+        }
+        path = entry->second;
+    }
+    try {
+        writeSnapshot(path);
+    } catch (...) {
+        // Out of memory for the snapshot: the next signal tries again.
+    }
+}
+
 void watch(int readFd)
 {
     for (;;) {
-        unsigned char number = 0;
-        const ssize_t got = read(readFd, &number, 1);
+        // Every wake-up waiting is taken at once, and each signal among them
+        // gets one snapshot, taken after them all: a burst of signals must
+        // not leave a backlog of snapshots for seconds after it.
+        unsigned char numbers[4096];
+        const ssize_t got = read(readFd, numbers, sizeof numbers);
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got <= 0) {
             return;  // cannot happen while the write end stays open
         }
-        std::string path;
-        {
-            std::lock_guard<std::mutex> lock(watcher().mutex);
-            auto entry = watcher().paths.find(number);
-            if (entry == watcher().paths.end()) {
-                continue;
-            }
-            path = entry->second;
+        bool raised[256] = {};
+        for (ssize_t i = 0; i < got; ++i) {
+            raised[numbers[i]] = true;
         }
-        try {
-            writeSnapshot(path);
-        } catch (...) {
-            // Out of memory for the snapshot: the next signal tries again.
+        for (int signo = 1; signo < 256; ++signo) {
+            if (raised[signo]) {
+                dumpFor(signo);
+            }
         }
     }
 }
