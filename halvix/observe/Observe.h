@@ -71,6 +71,9 @@ HALVIX_API std::string snapshotJson();
 // instruction raises (SIGSEGV, SIGBUS, SIGFPE, SIGILL: returning from the
 // handler would run the instruction again, for ever), an empty path, or when
 // the handler or the watcher cannot be set up. Switches counting on.
+// A child made by fork() keeps the handlers but has no watcher: its signals
+// are ignored (they never reach the parent's watcher) until it calls
+// dumpOnSignal itself, which starts its own and keeps the paths set before.
 HALVIX_API bool dumpOnSignal(int signo, const std::string& path);
 
 // Starts recording into per-thread buffers; `path` is created (truncated)

@@ -75,4 +75,49 @@ TEST(ObserveHostileUse, AStormOfSignalsEndsInAFewSnapshotsNotABacklog)
     std::remove(path.c_str());
 }
 
+TEST(ObserveHostileUse, AForkedChildsSignalNeverWakesItsParentsWatcher)
+{
+    const std::string parentPath = scratchPath("fork-parent.json");
+    ASSERT_TRUE(observe::dumpOnSignal(SIGUSR1, parentPath));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Only async-signal-safe calls from here: the child is no test.
+        raise(SIGUSR1);
+        usleep(100000);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(exists(parentPath));
+    std::remove(parentPath.c_str());
+}
+
+#if !defined(__SANITIZE_THREAD__)  // ThreadSanitizer stops a forked child that starts a thread
+TEST(ObserveHostileUse, AForkedChildDumpsItselfOnceItAsksForIt)
+{
+    const std::string childPath = scratchPath("fork-child.json");
+    ASSERT_TRUE(observe::dumpOnSignal(SIGUSR1, scratchPath("fork-unused.json")));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Queue childOnly("obs-fork-child", 2);
+        if (!observe::dumpOnSignal(SIGUSR1, childPath) || raise(SIGUSR1) != 0) {
+            _exit(2);
+        }
+        for (int tries = 0; tries < 5000 && !exists(childPath); ++tries) {
+            usleep(1000);
+        }
+        _exit(exists(childPath) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(fileText(childPath).find("obs-fork-child"), std::string::npos);
+    std::remove(childPath.c_str());
+}
+#endif
+
 }  // namespace

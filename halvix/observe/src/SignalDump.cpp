@@ -6,6 +6,11 @@
 // anyway). The watcher reads the pipe, looks up the signal's path and writes
 // the snapshot there. It is started once, detached and never ended: blocked
 // in read, it does not keep the process from exiting.
+//
+// A child made by fork() inherits the handler and the pipe, but not the
+// watcher: the pipe leads to the parent's watcher, which would dump the
+// parent for the child's signal. So the child forgets the watcher and its
+// pipe as it is born, and starts its own at its next dumpOnSignal.
 #include "halvix/observe/Observe.h"
 
 #include <fcntl.h>
@@ -29,6 +34,7 @@ struct Watcher
     std::mutex mutex;                  // guards the fields below
     std::map<int, std::string> paths;  // by signal
     bool started = false;
+    int readFd = -1;  // the watcher's end of the pipe, once started
 };
 
 Watcher& watcher()
@@ -111,6 +117,31 @@ void dumpFor(int signo)
     }
 }
 
+// fork(): the watcher's lock is held across it, so that the child's copy
+// is not left locked by a thread the child does not have.
+void lockBeforeFork()
+{
+    watcher().mutex.lock();
+}
+
+void unlockInParent()
+{
+    watcher().mutex.unlock();
+}
+
+void forgetWatcherInChild()
+{
+    Watcher& w = watcher();
+    if (w.started) {
+        // The child's copies of the parent's pipe; close is async-signal-safe.
+        close(wakeFd.exchange(-1, std::memory_order_relaxed));
+        close(w.readFd);
+        w.readFd = -1;
+        w.started = false;
+    }
+    w.mutex.unlock();
+}
+
 void watch(int readFd)
 {
     for (;;) {
@@ -143,6 +174,10 @@ bool startWatcher(Watcher& w)
     if (w.started) {
         return true;
     }
+    static const bool forkHandled = pthread_atfork(lockBeforeFork, unlockInParent, forgetWatcherInChild) == 0;
+    if (!forkHandled) {
+        return false;
+    }
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         return false;
@@ -164,6 +199,7 @@ bool startWatcher(Watcher& w)
     }
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
     wakeFd.store(fds[1], std::memory_order_relaxed);
+    w.readFd = fds[0];
     w.started = true;
     return true;
 }
