@@ -65,9 +65,15 @@ HALVIX_API std::string snapshotJson();
 // replaces the path. The handler replaces whatever `signo` had before (a
 // handler of the application, SIG_IGN or SIG_DFL) and does not call it; the
 // previous disposition is not restored. Interrupted system calls restart
-// (SA_RESTART). False for a signal that cannot be caught (SIGKILL, SIGSTOP,
-// out of range), an empty path, or when the handler or the watcher cannot
-// be set up. Switches counting on.
+// (SA_RESTART). Signals that arrive while a snapshot is written are served
+// by one more snapshot each, not one per arrival. False for a signal that
+// cannot be caught (SIGKILL, SIGSTOP, out of range), one that a faulting
+// instruction raises (SIGSEGV, SIGBUS, SIGFPE, SIGILL: returning from the
+// handler would run the instruction again, for ever), an empty path, or when
+// the handler or the watcher cannot be set up. Switches counting on.
+// A child made by fork() keeps the handlers but has no watcher: its signals
+// are ignored (they never reach the parent's watcher) until it calls
+// dumpOnSignal itself, which starts its own and keeps the paths set before.
 HALVIX_API bool dumpOnSignal(int signo, const std::string& path);
 
 // Starts recording into per-thread buffers; `path` is created (truncated)

@@ -36,7 +36,10 @@
 //     setQueueSelectionAlgorithm hold it exclusively. So a target removed by
 //     stopForwardingTo is never written through this queue once the call has
 //     returned; the call waits for the forwarded writes in flight, including
-//     one that waits for room in a full target. The selection function and a
+//     one that waits for room in a full target. Writes that arrive meanwhile
+//     wait for the change, unless it has itself waited a few milliseconds:
+//     then they go first, as they may be what makes that room (a Task
+//     writing into the pool that feeds it). The selection function and a
 //     target's write run under the guard: they must not change the
 //     forwarding of this queue.
 //   - The Queue Collection is guarded by a lock of its own, so queues may be

@@ -50,7 +50,9 @@
 //     another thread (the same consumer, or stopped and waited for elsewhere).
 //     handleTimeout may stop, restart or destroy its own timer.
 //   - Writes into the queue never wait: a full queue loses that expiry (with
-//     a report), never blocks the timer thread.
+//     a report), never blocks the timer thread. A write that throws (a
+//     selection function, an error strategy) loses it the same way: no
+//     exception leaves the timer thread or a delivery.
 //   - The queue must outlive the Timer. Destruction stops the timer, ends its
 //     thread and hands the deletion of the Process Timeout Macro to the
 //     queue's consumer, behind any delivery still queued; the consumer must
@@ -139,7 +141,8 @@ public:
     void stop();
 
     // The callback of the OS timer: finds the Timer through its thread's
-    // options and calls processTimeout.
+    // options and calls processTimeout, whose exceptions it swallows (one
+    // leaving the timer thread would end the process).
     static void staticProcessTimeout(void* osTimer);
 
     // The next free id: ids wrap modulo 2^32 and skip those in use.
@@ -202,6 +205,8 @@ private:
     // Waits, holding the delivery lock, until no delivery of this timer runs,
     // unless the caller is inside a handleTimeout.
     HALVIX_INTERNAL void waitForDeliveriesElsewhere(std::unique_lock<std::mutex>& lock);
+    // processTimeout's write of the macro; false also when the write threw.
+    HALVIX_INTERNAL bool postDelivery();
 
     queue::Queue* queuePtr;  // not owned; never null after construction
     unsigned int id;

@@ -6,6 +6,11 @@
 // anyway). The watcher reads the pipe, looks up the signal's path and writes
 // the snapshot there. It is started once, detached and never ended: blocked
 // in read, it does not keep the process from exiting.
+//
+// A child made by fork() inherits the handler and the pipe, but not the
+// watcher: the pipe leads to the parent's watcher, which would dump the
+// parent for the child's signal. So the child forgets the watcher and its
+// pipe as it is born, and starts its own at its next dumpOnSignal.
 #include "halvix/observe/Observe.h"
 
 #include <fcntl.h>
@@ -29,6 +34,7 @@ struct Watcher
     std::mutex mutex;                  // guards the fields below
     std::map<int, std::string> paths;  // by signal
     bool started = false;
+    int readFd = -1;  // the watcher's end of the pipe, once started
 };
 
 Watcher& watcher()
@@ -92,30 +98,72 @@ void writeSnapshot(const std::string& path)
     }
 }
 
+// Writes the snapshot to the path of `signo`, if it has one.
+void dumpFor(int signo)
+{
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(watcher().mutex);
+        auto entry = watcher().paths.find(signo);
+        if (entry == watcher().paths.end()) {
+            return;
+        }
+        path = entry->second;
+    }
+    try {
+        writeSnapshot(path);
+    } catch (...) {
+        // Out of memory for the snapshot: the next signal tries again.
+    }
+}
+
+// fork(): the watcher's lock is held across it, so that the child's copy
+// is not left locked by a thread the child does not have.
+void lockBeforeFork()
+{
+    watcher().mutex.lock();
+}
+
+void unlockInParent()
+{
+    watcher().mutex.unlock();
+}
+
+void forgetWatcherInChild()
+{
+    Watcher& w = watcher();
+    if (w.started) {
+        // The child's copies of the parent's pipe; close is async-signal-safe.
+        close(wakeFd.exchange(-1, std::memory_order_relaxed));
+        close(w.readFd);
+        w.readFd = -1;
+        w.started = false;
+    }
+    w.mutex.unlock();
+}
+
 void watch(int readFd)
 {
     for (;;) {
-        unsigned char number = 0;
-        const ssize_t got = read(readFd, &number, 1);
+        // Every wake-up waiting is taken at once, and each signal among them
+        // gets one snapshot, taken after them all: a burst of signals must
+        // not leave a backlog of snapshots for seconds after it.
+        unsigned char numbers[4096];
+        const ssize_t got = read(readFd, numbers, sizeof numbers);
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got <= 0) {
             return;  // cannot happen while the write end stays open
         }
-        std::string path;
-        {
-            std::lock_guard<std::mutex> lock(watcher().mutex);
-            auto entry = watcher().paths.find(number);
-            if (entry == watcher().paths.end()) {
-                continue;
-            }
-            path = entry->second;
+        bool raised[256] = {};
+        for (ssize_t i = 0; i < got; ++i) {
+            raised[numbers[i]] = true;
         }
-        try {
-            writeSnapshot(path);
-        } catch (...) {
-            // Out of memory for the snapshot: the next signal tries again.
+        for (int signo = 1; signo < 256; ++signo) {
+            if (raised[signo]) {
+                dumpFor(signo);
+            }
         }
     }
 }
@@ -125,6 +173,10 @@ bool startWatcher(Watcher& w)
 {
     if (w.started) {
         return true;
+    }
+    static const bool forkHandled = pthread_atfork(lockBeforeFork, unlockInParent, forgetWatcherInChild) == 0;
+    if (!forkHandled) {
+        return false;
     }
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -147,15 +199,25 @@ bool startWatcher(Watcher& w)
     }
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
     wakeFd.store(fds[1], std::memory_order_relaxed);
+    w.readFd = fds[0];
     w.started = true;
     return true;
+}
+
+// Signals the processor raises for the instruction that faulted: a handler
+// that returns runs that instruction again, so a real fault would loop for
+// ever (taking snapshots) instead of ending the process.
+bool raisedByAFault(int signo)
+{
+    return signo == SIGSEGV || signo == SIGBUS || signo == SIGFPE || signo == SIGILL;
 }
 
 }  // namespace
 
 bool dumpOnSignal(int signo, const std::string& path)
 {
-    if (signo <= 0 || signo >= NSIG || signo > 255 || signo == SIGKILL || signo == SIGSTOP || path.empty()) {
+    if (signo <= 0 || signo >= NSIG || signo > 255 || signo == SIGKILL || signo == SIGSTOP ||
+        raisedByAFault(signo) || path.empty()) {
         return false;
     }
     startCounting();

@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -311,7 +312,10 @@ bool startTimeline(const std::string& path, std::size_t maxEvents)
         return false;
     }
     r.maxEvents = maxEvents;
-    r.budget.store(static_cast<int64_t>(maxEvents), std::memory_order_relaxed);
+    // A count beyond the budget's range (SIZE_MAX, "no limit") would turn
+    // negative and leave every lane one slice.
+    r.budget.store(static_cast<int64_t>(std::min<std::size_t>(maxEvents, INT64_MAX)),
+                   std::memory_order_relaxed);
     r.startNs = queue::internal::observedNowNs();
     r.lastGeneration = r.lastGeneration + 1 == 0 ? 1 : r.lastGeneration + 1;
     // The lanes lock orders this generation after the collection of the

@@ -25,6 +25,9 @@ constexpr auto SLICE = std::chrono::milliseconds(5);
 // The pause between two looks of a change that waits for a write that is
 // itself waiting (for room in a full target, or for another change).
 constexpr auto POLL = std::chrono::microseconds(200);
+// The longest a window of a change stays open for the writes waiting for it
+// (ForwardingGuard.h): they are awake and need only take their slots.
+constexpr auto WINDOW = std::chrono::milliseconds(1);
 
 // One thread's shared holds. Records are never freed: a change may read any
 // of them at any time. A thread that ends gives its record back, with every
@@ -129,6 +132,7 @@ ForwardingGuard::ForwardingGuard() : asymmetric(asymmetricBarrier()) {}
 std::atomic<const ForwardingGuard*>* ForwardingGuard::lockShared()
 {
     ReaderRecord* record = myRecord();
+    bool counted = false;  // among the waiting writes
     if (record != nullptr && record->depth < SLOTS) {
         std::atomic<const ForwardingGuard*>& slot = record->slots[record->depth];
         for (;;) {
@@ -146,11 +150,14 @@ std::atomic<const ForwardingGuard*>* ForwardingGuard::lockShared()
             // Also acquire: what the last change did before it ended is seen.
             if (!changing.load(std::memory_order_seq_cst)) {
                 ++record->depth;
+                if (counted) {
+                    stopWaiting();  // after the slot: a window's change sees it
+                }
                 return &slot;
             }
             // Release: nothing guarded was read; the change may go on.
             slot.store(nullptr, std::memory_order_release);
-            std::lock_guard<std::mutex> changeEnded(changeMutex);
+            awaitChangeEnd(counted);
         }
     }
     for (;;) {
@@ -158,10 +165,13 @@ std::atomic<const ForwardingGuard*>* ForwardingGuard::lockShared()
         // count: one of the two sees the other.
         overflowReaders.fetch_add(1, std::memory_order_seq_cst);
         if (!changing.load(std::memory_order_seq_cst)) {
+            if (counted) {
+                stopWaiting();
+            }
             return nullptr;
         }
         overflowReaders.fetch_sub(1, std::memory_order_release);
-        std::lock_guard<std::mutex> changeEnded(changeMutex);
+        awaitChangeEnd(counted);
     }
 }
 
@@ -202,9 +212,57 @@ void ForwardingGuard::lock(const std::function<void()>& betweenSlices)
 
 void ForwardingGuard::unlock()
 {
-    // Release: what the change did is seen by the writes that follow.
-    changing.store(false, std::memory_order_release);
+    endChange();
     changeMutex.unlock();
+}
+
+void ForwardingGuard::endChange()
+{
+    {
+        // Cleared under the wait mutex, so a write about to wait sees it
+        // cleared or is woken. Release: what the change did is seen by the
+        // writes that follow.
+        std::lock_guard<std::mutex> lock(waitMutex);
+        changing.store(false, std::memory_order_release);
+    }
+    changeEnded.notify_all();
+}
+
+void ForwardingGuard::awaitChangeEnd(bool& counted)
+{
+    std::unique_lock<std::mutex> lock(waitMutex);
+    if (!counted) {
+        ++waitingWrites;
+        counted = true;
+    }
+    // Acquire: pairs with endChange; the write looks at the flag again anyway.
+    changeEnded.wait(lock, [this] { return !changing.load(std::memory_order_acquire); });
+}
+
+void ForwardingGuard::stopWaiting()
+{
+    std::lock_guard<std::mutex> lock(waitMutex);
+    if (--waitingWrites == 0) {
+        waitersIn.notify_all();
+    }
+}
+
+void ForwardingGuard::openWindow()
+{
+    {
+        std::unique_lock<std::mutex> lock(waitMutex);
+        if (waitingWrites == 0) {
+            return;
+        }
+        // Nothing guarded has changed yet: the writes let through read it as
+        // it was, and the change waits for them once the window closes.
+        changing.store(false, std::memory_order_release);
+        changeEnded.notify_all();
+        // Each stopWaiting follows its slot: once the count is 0 (the lock
+        // orders it), the barrier below and the look at the slots see them.
+        waitersIn.wait_for(lock, WINDOW, [this] { return waitingWrites == 0; });
+    }
+    beginChange();
 }
 
 void ForwardingGuard::beginChange()
@@ -253,8 +311,13 @@ void ForwardingGuard::awaitReaders(const std::function<void()>* betweenSlices)
         } else {
             std::this_thread::sleep_for(round < 128 ? POLL / 10 : POLL);
         }
-        if (betweenSlices != nullptr && std::chrono::steady_clock::now() >= sliceEnd) {
-            (*betweenSlices)();
+        if (std::chrono::steady_clock::now() >= sliceEnd) {
+            if (betweenSlices != nullptr) {
+                (*betweenSlices)();
+            }
+            // A write in flight that has not ended in a slice may wait for
+            // room that only a write waiting for this change would make.
+            openWindow();
             sliceEnd = std::chrono::steady_clock::now() + SLICE;
         }
     }

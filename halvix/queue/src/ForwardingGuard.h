@@ -21,6 +21,17 @@
 // changes are preferred, so a steady stream of writes cannot keep a
 // stopForwardingTo (a Task going away) waiting for ever.
 //
+// One exception keeps that preference from closing a circle. A change waits
+// for the writes in flight, one of which may wait for room in a full target;
+// the room may only come from a write that now waits for the change (a
+// worker that writes into the pool feeding it, and reads its own queue only
+// after that write). So a change that has waited a slice for the writes in
+// flight while writes wait for it opens a window: it clears `changing` until
+// the waiting writes have taken their slots (or a short bound passes), then
+// sets it again, passes the barrier anew and waits for those writes too.
+// Nothing guarded has changed while writes are in flight, so a write let
+// through reads the guarded data as it was.
+//
 // The exclusive side: a change takes the guard's change mutex, sets
 // `changing`, passes a heavy barrier, and waits until no thread's record
 // holds the guard. The two barriers together make sure that a write and a
@@ -43,6 +54,7 @@
 #define HALVIX_QUEUE_SRC_FORWARDINGGUARD_H
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 
@@ -70,6 +82,15 @@ public:
 private:
     // Sets `changing` and passes the heavy barrier.
     void beginChange();
+    // The shared side's wait while `changing` is set; `counted` says whether
+    // this hold already counts among the waiting writes.
+    void awaitChangeEnd(bool& counted);
+    // A waiting write has its slot (or its count): it leaves the waiters.
+    void stopWaiting();
+    // Lets the waiting writes through for a moment (see the top of the file).
+    void openWindow();
+    // Clears `changing` and wakes the waiting writes.
+    void endChange();
     // Polls until no shared holder is left, calling `betweenSlices` (if any)
     // every slice.
     void awaitReaders(const std::function<void()>* betweenSlices);
@@ -79,6 +100,12 @@ private:
     std::atomic<bool> changing{false};     // set by a change from before its barrier to its end
     std::atomic<long> overflowReaders{0};  // shared holders without a slot
     std::mutex changeMutex;                // one change at a time; held for the whole change
+    // Writes wait here for `changing` to clear, and a change for the
+    // waiting writes to go through its window.
+    std::mutex waitMutex;
+    std::condition_variable changeEnded;  // `changing` was cleared
+    std::condition_variable waitersIn;    // waitingWrites fell to 0
+    int waitingWrites = 0;                // guarded by waitMutex
 };
 
 // The guard, held shared for the scope.

@@ -56,7 +56,12 @@ void ProcessTimeoutMacro::finish()
         // being destroyed (and its queue after it) waits for it.
         --handedOver;
         lock.unlock();
-        reposted = queuePtr->write(this, 0);
+        try {
+            reposted = queuePtr->write(this, 0);
+        } catch (...) {
+            // A selection function or an error strategy threw: nothing was
+            // stored, and this runs in a destructor, where it must not escape.
+        }
         lock.lock();
         if (!reposted) {
             handedOver = 0;  // the queue is full: those expiries are lost

@@ -225,10 +225,10 @@ void Timer::processTimeout()
                 std::memory_order_relaxed);
         }
     }
-    if (!queuePtr->write(processTimeoutMacroPtr, 0)) {
+    if (!postDelivery()) {
         {
             std::lock_guard<std::mutex> lock(record.mutex);
-            record.posted = false;
+            record.posted = false;  // else every later expiry would wait for it
         }
         HALVIX_REPORT("processTimeout", TIMER_ERROR, Error::ERROR,
                       "Could not write Process Timeout Macro to queue '" + queuePtr->getName() +
@@ -236,10 +236,28 @@ void Timer::processTimeout()
     }
 }
 
+bool Timer::postDelivery()
+{
+    try {
+        return queuePtr->write(processTimeoutMacroPtr, 0);
+    } catch (...) {
+        // A selection function or an error strategy threw; a write that
+        // throws has stored nothing, so the expiry is lost like one that a
+        // full queue refused.
+        return false;
+    }
+}
+
 void Timer::staticProcessTimeout(void* osTimer)
 {
     os::osTaskOptions_t* options = os::osTaskGetOptions(os::osTimerGetTask(osTimer));
-    static_cast<Timer*>(options->reserved)->processTimeout();
+    try {
+        static_cast<Timer*>(options->reserved)->processTimeout();
+    } catch (...) {
+        // An error strategy threw from a report, or a derived processTimeout
+        // did: the timer thread serves every later start, so nothing may end
+        // it (an exception leaving it would end the process).
+    }
 }
 
 void Timer::cleanUp()
@@ -278,7 +296,14 @@ void Timer::cleanUp()
         auto* deletion = new Macro("Delete Process Timeout Macro Macro", true, true);
         deletion->add(new queue::WriteCommand(queuePtr, deletion, 0));
         deletion->add(new DeleteProcessTimeoutMacroCommand(id, processTimeoutMacroPtr));
-        if (deletion->execute() != 0) {
+        int status = 1;
+        try {
+            status = deletion->execute();
+        } catch (...) {
+            // The write threw (a selection function or an error strategy):
+            // nothing was queued, and the run stopped after the write.
+        }
+        if (status != 0) {
             deletion->execute();  // resumes after the refused write; deletes itself
         }
     }
