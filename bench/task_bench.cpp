@@ -7,6 +7,10 @@
 //   queue, so allocation is not measured (see CyclingMacro).
 //   Round trip: the writer posts one macro and waits for its answer, which the
 //   macro writes into a reply queue read by the writer.
+//   Alone: the Task's own cost per macro, without a second thread in the way:
+//   one macro writes itself back into the Task's queue 4096 times and then
+//   answers. Under observation its time less the plain one is what counting
+//   or recording costs the Task per macro.
 #include "common/CyclingMacro.h"
 #include "common/Recording.h"
 #include "halvix/command/Macro.h"
@@ -20,6 +24,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -182,6 +187,73 @@ void BM_TaskRoundTrip(benchmark::State& state)
 }
 BENCHMARK(BM_TaskRoundTrip)->UseRealTime();
 
+int64_t threadCpuNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Writes its macro back into the Task's queue until `remaining` runs out,
+// then the answer into the reply queue.
+class RelayCommand : public Command
+{
+public:
+    RelayCommand(Queue* events, Macro* self, Queue* replies, Macro* answer)
+        : Command("Relay"), events(events), self(self), replies(replies), answer(answer)
+    {
+    }
+    int remaining = 0;
+    int64_t cpuNs = 0;  // the Task thread's CPU time over the batches, for a load-proof figure
+
+protected:
+    int myExecute() override
+    {
+        if (remaining == BATCH) {
+            cpuNs -= threadCpuNs();
+        }
+        if (--remaining > 0) {
+            return events->write(self, 0) ? 0 : 1;
+        }
+        cpuNs += threadCpuNs();
+        return replies->write(answer, -1) ? 0 : 1;
+    }
+
+private:
+    Queue* events;
+    Macro* self;
+    Queue* replies;
+    Macro* answer;
+};
+
+void taskAlone(benchmark::State& state)
+{
+    Task task("bench-alone", nullptr, SLOTS);
+    Queue replies("bench-alone-replies", 4);
+    Macro answer("answer", false, false);  // only carried, never executed
+    CyclingMacro relay("relay");
+    auto* command = new RelayCommand(task.getEventQueuePtr(), &relay, &replies, &answer);
+    relay.add(command);
+    task.start(nullptr, nullptr, false);
+
+    Macro* reply = nullptr;
+    for (auto _ : state) {
+        command->remaining = BATCH;  // the Task is idle: it answered the last batch
+        task.getEventQueuePtr()->write(&relay, -1);
+        replies.read(reply, -1);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * BATCH);
+    // The Task thread's CPU time per macro: what a busy machine leaves of
+    // the figure, as it counts only the time the thread ran.
+    state.counters["taskCpuNs"] = static_cast<double>(command->cpuNs) / (state.iterations() * BATCH);
+    task.terminate(true);
+}
+void BM_TaskAlone(benchmark::State& state)
+{
+    taskAlone(state);
+}
+BENCHMARK(BM_TaskAlone)->UseRealTime();
+
 void BM_StdWorkerRoundTrip(benchmark::State& state)
 {
     StdWorker worker;
@@ -218,6 +290,13 @@ void BM_TaskRoundTripCounted(benchmark::State& state)
 }
 BENCHMARK(BM_TaskRoundTripCounted)->UseRealTime();
 
+void BM_TaskAloneCounted(benchmark::State& state)
+{
+    halvix::observe::startCounting();
+    taskAlone(state);
+}
+BENCHMARK(BM_TaskAloneCounted)->UseRealTime();
+
 void BM_TaskMacroThroughputRecorded(benchmark::State& state)
 {
     bench::Recording recording;
@@ -231,6 +310,13 @@ void BM_TaskRoundTripRecorded(benchmark::State& state)
     taskRoundTrip(state);
 }
 BENCHMARK(BM_TaskRoundTripRecorded)->UseRealTime();
+
+void BM_TaskAloneRecorded(benchmark::State& state)
+{
+    bench::Recording recording;
+    taskAlone(state);
+}
+BENCHMARK(BM_TaskAloneRecorded)->UseRealTime();
 
 }  // namespace
 

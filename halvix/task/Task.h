@@ -303,8 +303,11 @@ private:
     HALVIX_INTERNAL std::string reasonJoinIsImpossible() const;
     // cleanUp's end of a running thread whose event queue refused the request.
     HALVIX_INTERNAL void waitForThreadBehindFullQueue();
-    // run's execution of one macro while observation is on.
-    HALVIX_INTERNAL void executeObserved(command::Macro* macro, const queue::internal::ObserverHooks& hooks);
+    // run's execution of one macro while observation is on; `beginNs` is
+    // when it began, 0 to read the clock. Returns when it ended under a
+    // timeline, 0 otherwise.
+    HALVIX_INTERNAL int64_t executeObserved(command::Macro* macro,
+                                            const queue::internal::ObserverHooks& hooks, int64_t beginNs);
 
     std::string name;
     queue::Queue eventQueue;

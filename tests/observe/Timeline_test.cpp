@@ -91,6 +91,76 @@ TEST(Timeline, ThreeMacrosOnTwoTasksGiveThreeCompleteEventsOnTwoNamedLanesInOrde
     std::remove(path.c_str());
 }
 
+TEST(Timeline, MacrosQueuedBehindEachOtherRunBackToBackUnderTheirOwnNames)
+{
+    const std::string path = scratchPath("lookalike.json");
+    Consumer consumer("obs-lookalike");
+    ASSERT_TRUE(observe::startTimeline(path, 1000));
+    Gate gate;
+    ASSERT_TRUE(consumer.queue()->write(gate.macro(), -1));
+    ASSERT_TRUE(gate.reached());
+    // Same length, same first, middle and last byte: names a lane tells
+    // apart by their whole text, each seen again and again.
+    std::vector<std::string> written;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 10; ++i) {
+            written.push_back("n" + std::to_string(i) + "x" + std::to_string(9 - i) + "z");
+            ASSERT_TRUE(consumer.queue()->write(macroOf(written.back(), [] {}), -1));
+        }
+    }
+    const uint64_t before = consumer.task.getExecuted();
+    gate.open();
+    ASSERT_TRUE(eventually([&] { return consumer.task.getExecuted() >= before + 1 + written.size(); }));
+    ASSERT_TRUE(observe::stopTimeline());
+
+    std::vector<Json> macros = eventsOf(Json::parse(fileText(path)), "X", "macro");
+    ASSERT_EQ(macros.size(), written.size() + 1);
+    EXPECT_EQ(macros[0]["name"], "Gate");
+    for (std::size_t i = 1; i < macros.size(); ++i) {
+        EXPECT_EQ(macros[i]["name"], written[i - 1]);
+        // Each begins as the one before ended (to the printed nanosecond).
+        const double previousEnd = macros[i - 1]["ts"].get<double>() + macros[i - 1]["dur"].get<double>();
+        EXPECT_GE(macros[i]["ts"].get<double>(), previousEnd - 0.002);
+    }
+    std::remove(path.c_str());
+}
+
+TEST(Timeline, AMacroAfterAnIdleSpellDoesNotCountTheIdleTime)
+{
+    const std::string path = scratchPath("idle.json");
+    Consumer consumer("obs-idle");
+    ASSERT_TRUE(observe::startTimeline(path, 100));
+    runOn(consumer.task, "before");
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    runOn(consumer.task, "after");
+    ASSERT_TRUE(observe::stopTimeline());
+    const auto macros = eventsOf(Json::parse(fileText(path)), "X", "macro");
+    ASSERT_EQ(macros.size(), 2u);
+    EXPECT_EQ(macros[1]["name"], "after");
+    EXPECT_LT(macros[1]["dur"].get<double>(), 30000.0);  // an empty macro, not the idle 30 ms
+    std::remove(path.c_str());
+}
+
+TEST(Timeline, ALaneKeepsABoundedNumberOfDistinctNames)
+{
+    constexpr int LANE_NAMES = 4096;
+    const std::string path = scratchPath("names.json");
+    Consumer consumer("obs-names", LANE_NAMES + 8);
+    ASSERT_TRUE(observe::startTimeline(path, 2 * LANE_NAMES));
+    const uint64_t before = consumer.task.getExecuted();
+    for (int i = 0; i < LANE_NAMES + 2; ++i) {
+        ASSERT_TRUE(consumer.queue()->write(macroOf("name " + std::to_string(i), [] {}), -1));
+    }
+    ASSERT_TRUE(eventually([&] { return consumer.task.getExecuted() >= before + LANE_NAMES + 2; }));
+    ASSERT_TRUE(observe::stopTimeline());
+    const auto macros = eventsOf(Json::parse(fileText(path)), "X", "macro");
+    ASSERT_EQ(macros.size(), LANE_NAMES + 2u);
+    EXPECT_EQ(macros[LANE_NAMES - 1]["name"], "name " + std::to_string(LANE_NAMES - 1));
+    EXPECT_EQ(macros[LANE_NAMES]["name"], "(more names than a lane keeps)");
+    EXPECT_EQ(macros[LANE_NAMES + 1]["name"], "(more names than a lane keeps)");
+    std::remove(path.c_str());
+}
+
 TEST(Timeline, WhenFullTheOldestGoAndTheFileSaysHowMany)
 {
     const std::string path = scratchPath("full.json");

@@ -8,11 +8,26 @@
 // gives its lane up, and a later thread takes it over once its events have
 // been collected.
 //
-// Quiescence. A thread marks its lane busy (sequentially consistent) before
-// it looks at the recording generation (sequentially consistent), and clears
-// the mark (release) when done. stopTimeline sets the generation to 0 and
-// then waits until no lane is busy: every thread either saw the 0 and left
-// its lane alone, or finished its event before stopTimeline read the lane.
+// Quiescence. A thread marks its lane busy before it looks at the recording
+// generation, and clears the mark (release) when done. stopTimeline sets the
+// generation to 0 and then waits until no lane is busy: every thread either
+// saw the 0 and left its lane alone, or finished its event before
+// stopTimeline read the lane. The mark and the look must not pass each
+// other, nor the 0 and the wait: with the membarrier system call the
+// recording thread orders its two with a compiler barrier alone, and
+// stopTimeline's call makes every running thread pass a full barrier between
+// its two; without the call (or under ThreadSanitizer, which does not know
+// it), the mark is a sequentially consistent store, a locked exchange on x86
+// that cost a busy Task more than all the rest of an event.
+//
+// Names. An event holds the index of its name in the lane's own table of
+// names instead of a copy: a busy Task runs the same few macros over and
+// over, and a 32-byte event fills fewer pages and cache lines than one that
+// carries its name. A small cache in front of the table, keyed by the
+// name's length and first and last bytes and checked against the text,
+// finds a name again without hashing all of it. The tables live as long as
+// the lane's events, until stopTimeline has collected them; a lane keeps at
+// most MAX_LANE_NAMES of them, and later new names share one stand-in.
 //
 // Bound. A lane grows in slices that it reserves from a budget of maxEvents
 // shared by all lanes; a lane that can get no more turns into a ring and
@@ -26,6 +41,7 @@
 #include "halvix/queue/ObserverHooks.h"
 #include "halvix/utils/Utf8.h"
 
+#include <linux/membarrier.h>
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -35,10 +51,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace halvix::observe {
@@ -56,13 +74,22 @@ struct Event
 {
     int64_t beginNs;
     int64_t durationNs;  // a timer delivery: its lateness
-    int64_t value;       // macro: status; timer: id
+    int32_t value;       // macro: status; timer: id (as unsigned)
+    uint32_t name;       // index into the lane's names
     Kind kind;
-    char name[47];  // NUL-terminated, cut (utils/Utf8.h)
 };
+static_assert(sizeof(Event) == 32, "two events to a cache line");
 
 // Events a lane reserves from the budget at a time.
 constexpr std::size_t LANE_SLICE = 1024;
+// Longest name kept, in bytes; longer names are cut (utils/Utf8.h).
+constexpr std::size_t NAME_BYTES = 63;
+// Distinct names a lane keeps per recording; later new names become OVERFLOW_NAME.
+constexpr std::size_t MAX_LANE_NAMES = 4096;
+constexpr char OVERFLOW_NAME[] = "(more names than a lane keeps)";
+// Entries of a lane's name cache: 2^NAME_CACHE_BITS.
+constexpr unsigned NAME_CACHE_BITS = 6;
+constexpr std::size_t NAME_CACHE = std::size_t(1) << NAME_CACHE_BITS;
 
 struct Lane
 {
@@ -71,10 +98,12 @@ struct Lane
     // A live thread points at this lane. Released by the owner as its thread
     // ends, acquired by the thread that takes the lane over.
     std::atomic<bool> owned{true};
-    // Written by the owner while busy; read by stopTimeline after quiescence
-    // and by a thread taking the lane over, both under the lanes lock.
+    // The fields below are written by the owner while busy; read by
+    // stopTimeline after quiescence and by a thread taking the lane over,
+    // both under the lanes lock.
     uint32_t generation = 0;
     std::string name;
+    const char* nameSource = nullptr;  // the Task's name that `name` copies
     // Events in slices of LANE_SLICE, so that growing never copies; a ring
     // from `next` on once `ring` is set.
     std::vector<std::unique_ptr<Event[]>> slices;
@@ -82,6 +111,17 @@ struct Lane
     std::size_t next = 0;
     bool ring = false;
     uint64_t overwritten = 0;
+    // The names events refer to (a deque: their texts never move), the
+    // index of each, and the cache in front of both.
+    std::deque<std::string> names;
+    std::unordered_map<std::string, uint32_t> nameIndex;
+    struct CachedName
+    {
+        const char* text = nullptr;  // names[index]
+        std::size_t length = 0;
+        uint32_t index = 0;
+    };
+    CachedName nameCache[NAME_CACHE];
 
     Event& at(std::size_t index) { return slices[index / LANE_SLICE][index % LANE_SLICE]; }
     void clear()
@@ -91,6 +131,9 @@ struct Lane
         next = 0;
         ring = false;
         overwritten = 0;
+        names.clear();
+        nameIndex.clear();
+        std::fill(std::begin(nameCache), std::end(nameCache), CachedName{});
     }
 };
 
@@ -109,12 +152,30 @@ struct Recorder
     std::atomic<uint32_t> recording{0};
     // Events lanes may still reserve. Relaxed: a count, ordered by nothing.
     std::atomic<int64_t> budget{0};
+    // The process is registered for the membarrier call (see Quiescence).
+    // Set once before the first recording; relaxed, as a thread that still
+    // reads false only takes the sequentially consistent way, which is
+    // always sound.
+    std::atomic<bool> asymmetric{false};
 };
 
 Recorder& recorder()
 {
     static Recorder* theRecorder = new Recorder;  // never destroyed: threads record while main returns
     return *theRecorder;
+}
+
+// Whether stopTimeline can make the recording threads pass a full barrier;
+// registers the process for it on the first call.
+bool registerAsymmetricBarrier()
+{
+#if defined(__SANITIZE_THREAD__)
+    return false;  // ThreadSanitizer would not see the barrier it implies
+#else
+    const long commands = syscall(SYS_membarrier, MEMBARRIER_CMD_QUERY, 0, 0);
+    return commands > 0 && (commands & MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0 &&
+           syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+#endif
 }
 
 // The calling thread's lane; given up as the thread ends.
@@ -156,6 +217,42 @@ std::string osThreadName()
     return "thread " + std::to_string(static_cast<long>(syscall(SYS_gettid))) + " (" + name + ")";
 }
 
+// The index of `text` among the lane's names, added when new (the owner,
+// while busy).
+uint32_t internName(Lane& lane, const char* text)
+{
+    const std::size_t length = utils::utf8PrefixLength(text, std::strlen(text), NAME_BYTES);
+    // Single bytes: a short name copied into a word and read back as one
+    // stalls the load that reads it back.
+    uint64_t key = length;
+    if (length > 0) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+        key |=
+            uint64_t(bytes[0]) << 8 | uint64_t(bytes[length / 2]) << 16 | uint64_t(bytes[length - 1]) << 24;
+    }
+    Lane::CachedName& cached = lane.nameCache[(key * 0x9E3779B97F4A7C15ull) >> (64 - NAME_CACHE_BITS)];
+    if (cached.text != nullptr && cached.length == length && std::memcmp(cached.text, text, length) == 0) {
+        return cached.index;
+    }
+    std::string name(text, length);
+    auto found = lane.nameIndex.find(name);
+    if (found == lane.nameIndex.end()) {
+        if (lane.names.size() >= MAX_LANE_NAMES) {
+            name = OVERFLOW_NAME;
+            found = lane.nameIndex.find(name);
+        }
+        if (found == lane.nameIndex.end()) {
+            found = lane.nameIndex.emplace(name, static_cast<uint32_t>(lane.names.size())).first;
+            lane.names.push_back(std::move(name));
+        }
+    }
+    const std::string& kept = lane.names[found->second];
+    if (kept.size() == length) {  // not the stand-in, whose text differs
+        cached = Lane::CachedName{kept.data(), length, found->second};
+    }
+    return found->second;
+}
+
 // Appends one event to the lane (the owner, while busy).
 void push(Lane& lane, const Event& event)
 {
@@ -191,7 +288,7 @@ void push(Lane& lane, const Event& event)
 }
 
 void record(const char* laneName, Kind kind, const char* name, int64_t beginNs, int64_t durationNs,
-            int64_t value)
+            int32_t value)
 {
     if (laneOfThisThread.gone) {
         return;  // a later thread-local destructor writing a queue as the thread ends
@@ -200,21 +297,32 @@ void record(const char* laneName, Kind kind, const char* name, int64_t beginNs, 
     if (lane == nullptr) {
         lane = takeLane();
     }
-    lane->busy.store(true, std::memory_order_seq_cst);  // before the look at the generation
-    const uint32_t generation = recorder().recording.load(std::memory_order_seq_cst);
+    Recorder& r = recorder();
+    // The mark before the look at the generation; see Quiescence above.
+    if (r.asymmetric.load(std::memory_order_relaxed)) {
+        lane->busy.store(true, std::memory_order_relaxed);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+    } else {
+        lane->busy.store(true, std::memory_order_seq_cst);
+    }
+    const uint32_t generation = r.recording.load(std::memory_order_seq_cst);
     if (generation != 0) {
-        if (lane->generation != generation) {
-            lane->generation = generation;
-            lane->clear();
-            lane->name.clear();
+        try {
+            if (lane->generation != generation) {
+                lane->generation = generation;
+                lane->clear();
+                lane->name.clear();
+                lane->nameSource = nullptr;
+            }
+            // A Task's lane is named once: its name never changes.
+            if (laneName != nullptr ? laneName != lane->nameSource : lane->name.empty()) {
+                lane->name = laneName != nullptr ? std::string(laneName) : osThreadName();
+                lane->nameSource = laneName;
+            }
+            push(*lane, Event{beginNs, durationNs, value, internName(*lane, name), kind});
+        } catch (const std::bad_alloc&) {
+            // No memory for a name: the event is lost, the thread goes on.
         }
-        if (lane->name.empty() || (laneName != nullptr && lane->name != laneName)) {
-            lane->name = laneName != nullptr ? std::string(laneName) : osThreadName();
-        }
-        Event event{beginNs, durationNs, value, kind, {}};
-        std::memcpy(event.name, name,
-                    utils::utf8PrefixLength(name, std::strlen(name), sizeof(event.name) - 1));
-        push(*lane, event);
     }
     lane->busy.store(false, std::memory_order_release);  // the event before stopTimeline's read
 }
@@ -222,7 +330,14 @@ void record(const char* laneName, Kind kind, const char* name, int64_t beginNs, 
 struct Collected
 {
     Event event;
-    uint32_t lane;  // index into the lane names
+    uint32_t lane;  // index into the collected lanes
+};
+
+// What stopTimeline keeps of a lane whose events it collected.
+struct CollectedLane
+{
+    std::string name;
+    std::deque<std::string> names;  // the lane's event names, by index
 };
 
 void appendMetadata(std::string& out, const char* what, int pid, uint32_t tid, const std::string& value,
@@ -244,16 +359,16 @@ void appendMetadata(std::string& out, const char* what, int pid, uint32_t tid, c
     out += "}},\n";
 }
 
-void appendEvent(std::string& out, const Collected& item, int pid, int64_t startNs)
+void appendEvent(std::string& out, const Collected& item, const std::string& name, int pid, int64_t startNs)
 {
     const Event& e = item.event;
     out += "{\"name\":";
     if (e.kind == Kind::TIMER) {
-        appendJsonString(out, "Timer " + std::to_string(e.value));
+        appendJsonString(out, "Timer " + std::to_string(static_cast<uint32_t>(e.value)));
     } else if (e.kind == Kind::QUEUE_WAIT) {
-        appendJsonString(out, std::string(e.name) + " full");
+        appendJsonString(out, name + " full");
     } else {
-        appendJsonString(out, e.name, std::strlen(e.name));
+        appendJsonString(out, name);
     }
     out += e.kind == Kind::MACRO   ? ",\"cat\":\"macro\",\"ph\":\"X\""
            : e.kind == Kind::TIMER ? ",\"cat\":\"timer\",\"ph\":\"i\",\"s\":\"t\""
@@ -273,7 +388,7 @@ void appendEvent(std::string& out, const Collected& item, int pid, int64_t start
         out += "}";
     } else {
         out += ",\"args\":{\"queue\":";
-        appendJsonString(out, e.name, std::strlen(e.name));
+        appendJsonString(out, name);
         out += "}";
     }
     out += '}';
@@ -295,7 +410,7 @@ void macroRan(const std::string& laneName, const char* macroName, int64_t beginN
 
 void timerDelivered(unsigned int timerId, int64_t atNs, int64_t lateNs)
 {
-    record(nullptr, Kind::TIMER, "", atNs, lateNs, timerId);
+    record(nullptr, Kind::TIMER, "", atNs, lateNs, static_cast<int32_t>(timerId));
 }
 
 }  // namespace timeline
@@ -317,6 +432,8 @@ bool startTimeline(const std::string& path, std::size_t maxEvents)
     r.budget.store(static_cast<int64_t>(std::min<std::size_t>(maxEvents, INT64_MAX)),
                    std::memory_order_relaxed);
     r.startNs = queue::internal::observedNowNs();
+    static const bool asymmetric = registerAsymmetricBarrier();
+    r.asymmetric.store(asymmetric, std::memory_order_relaxed);  // see Recorder::asymmetric
     r.lastGeneration = r.lastGeneration + 1 == 0 ? 1 : r.lastGeneration + 1;
     // The lanes lock orders this generation after the collection of the
     // last one for threads taking lanes over.
@@ -337,9 +454,14 @@ bool stopTimeline()
     }
     detail::switchTimelineHooks(false);
     r.recording.store(0, std::memory_order_seq_cst);  // before the look at the busy marks
+    if (r.asymmetric.load(std::memory_order_relaxed)) {
+        // Every recording thread passes a full barrier: its busy mark, if it
+        // saw a generation, shows below. See Quiescence above.
+        syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0);
+    }
 
     std::vector<Collected> events;
-    std::vector<std::string> laneNames;
+    std::vector<CollectedLane> lanesCollected;
     uint64_t dropped = 0;
     {
         std::lock_guard<std::mutex> lanes(r.lanesMutex);
@@ -348,8 +470,8 @@ bool stopTimeline()
                 std::this_thread::yield();
             }
             if (lane->generation == r.lastGeneration && (lane->count > 0 || lane->overwritten > 0)) {
-                const auto index = static_cast<uint32_t>(laneNames.size());
-                laneNames.push_back(lane->name);
+                const auto index = static_cast<uint32_t>(lanesCollected.size());
+                lanesCollected.push_back(CollectedLane{lane->name, std::move(lane->names)});
                 for (std::size_t i = 0; i < lane->count; ++i) {
                     const Event& event = lane->at(i);
                     // A macro that began before this recording started and
@@ -376,12 +498,13 @@ bool stopTimeline()
     const int pid = static_cast<int>(getpid());
     std::string out = "{\"traceEvents\":[\n";
     appendMetadata(out, "process_name", pid, 0, "halvix", false);
-    for (uint32_t lane = 0; lane < laneNames.size(); ++lane) {
-        appendMetadata(out, "thread_name", pid, lane + 1, laneNames[lane], false);
+    for (uint32_t lane = 0; lane < lanesCollected.size(); ++lane) {
+        appendMetadata(out, "thread_name", pid, lane + 1, lanesCollected[lane].name, false);
         appendMetadata(out, "thread_sort_index", pid, lane + 1, std::to_string(lane + 1), true);
     }
     for (std::size_t i = 0; i < events.size(); ++i) {
-        appendEvent(out, events[i], pid, r.startNs);
+        const Collected& item = events[i];
+        appendEvent(out, item, lanesCollected[item.lane].names[item.event.name], pid, r.startNs);
         out += i + 1 < events.size() ? ",\n" : "\n";
     }
     if (events.empty()) {

@@ -113,7 +113,12 @@ bool Queue::storeObserved(void* message, int timeout, QueueWaited waited)
     // may destroy this queue. A refused write published nothing and takes
     // its count back.
     written.fetch_add(1, std::memory_order_relaxed);
-    internal::raiseMark(highWater, std::min<uint64_t>(size() + 1, static_cast<uint64_t>(slots)));
+    // A mark at the capacity can rise no further: the size, which reads the
+    // readers' position from another CPU's cache, is then left alone.
+    const auto capacity = static_cast<uint64_t>(slots);
+    if (highWater.load(std::memory_order_relaxed) < capacity) {
+        internal::raiseMark(highWater, std::min<uint64_t>(size() + 1, capacity));
+    }
     // With a timeline, a first try that does not wait tells a write that
     // had to wait for room.
     const bool mayWait = waited != nullptr && timeout != 0;

@@ -16,12 +16,17 @@ constexpr int READ_TRIES = 64;
 void MacroInProgress::begin(const std::string& name, int64_t start)
 {
     const std::size_t length = utils::utf8PrefixLength(name.data(), name.size(), NAME_BYTES);
-    std::memset(ownCopy, 0, sizeof(ownCopy));
-    std::memcpy(ownCopy, name.data(), length);
+    // A busy Task mostly runs the macro it ran before: the words then hold
+    // the name already, and only the start changes.
+    const bool sameName = ownCopy[length] == '\0' && std::memcmp(ownCopy, name.data(), length) == 0;
+    if (!sameName) {
+        std::memset(ownCopy, 0, sizeof(ownCopy));
+        std::memcpy(ownCopy, name.data(), length);
+    }
     const uint32_t before = sequence.load(std::memory_order_relaxed);  // only the owner writes it
     sequence.store(before + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);  // odd before any word changes
-    for (std::size_t word = 0; word < WORDS; ++word) {
+    for (std::size_t word = 0; word < WORDS && !sameName; ++word) {
         uint64_t value;
         std::memcpy(&value, ownCopy + word * 8, 8);
         words[word].store(value, std::memory_order_relaxed);
