@@ -1,4 +1,4 @@
-#include "halvix/dbg/src/Assert.h"
+#include "halvix/src/Assert.h"
 
 // The C library declares its assertion routine only without NDEBUG.
 #undef NDEBUG

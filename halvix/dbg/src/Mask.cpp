@@ -1,7 +1,7 @@
 // The domain mask: parsing the mask text and the filter of trace calls.
 #include "halvix/dbg/dbg.h"
 
-#include "halvix/dbg/src/Assert.h"
+#include "halvix/src/Assert.h"
 #include "halvix/dbg/src/TraceState.h"
 
 #include <algorithm>

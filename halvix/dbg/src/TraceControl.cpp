@@ -2,7 +2,7 @@
 // per-thread muting and the unfiltered printf.
 #include "halvix/dbg/dbg.h"
 
-#include "halvix/dbg/src/Assert.h"
+#include "halvix/src/Assert.h"
 #include "halvix/dbg/src/TraceState.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // _dbg_trace: filters one trace call and writes its line.
 #include "halvix/dbg/dbg.h"
 
-#include "halvix/dbg/src/Assert.h"
+#include "halvix/src/Assert.h"
 #include "halvix/dbg/src/TraceState.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 #include "halvix/observe/Observe.h"
 #include "halvix/observe/src/Timeline.h"
 #include "halvix/os/osTask.h"
-#include "halvix/queue/ObserverHooks.h"
+#include "halvix/src/ObserverHooks.h"
 
 #include <atomic>
 #include <mutex>

@@ -23,7 +23,7 @@
 #include "halvix/observe/src/Json.h"
 #include "halvix/observe/src/Switch.h"
 #include "halvix/observe/src/Timeline.h"
-#include "halvix/queue/ObserverHooks.h"
+#include "halvix/src/ObserverHooks.h"
 #include "halvix/utils/Utf8.h"
 
 #include <pthread.h>

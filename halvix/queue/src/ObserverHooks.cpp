@@ -1,4 +1,4 @@
-#include "halvix/queue/ObserverHooks.h"
+#include "halvix/src/ObserverHooks.h"
 
 namespace halvix::queue::internal {
 

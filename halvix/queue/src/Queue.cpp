@@ -3,11 +3,11 @@
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
 #include "halvix/os/osQueue.h"
-#include "halvix/queue/ObserverHooks.h"
+#include "halvix/src/ObserverHooks.h"
 #include "halvix/queue/src/QueueCollection.h"
 #include "halvix/queue/src/QueueLinks.h"
-#include "halvix/singleton/src/RegistryPrinting.h"
-#include "halvix/utils/src/LabelledLine.h"
+#include "halvix/src/RegistryPrinting.h"
+#include "halvix/src/LabelledLine.h"
 
 #include <algorithm>
 #include <cstdint>

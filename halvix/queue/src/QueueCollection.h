@@ -3,7 +3,7 @@
 #define HALVIX_QUEUE_SRC_QUEUECOLLECTION_H
 
 #include "halvix/queue/Queue.h"
-#include "halvix/singleton/src/LockedRegistry.h"
+#include "halvix/src/LockedRegistry.h"
 
 #include <map>
 #include <string>

@@ -4,11 +4,11 @@
 
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
-#include "halvix/singleton/src/RegistryPrinting.h"
+#include "halvix/src/RegistryPrinting.h"
 #include "halvix/task/TerminateTaskMacro.h"
 #include "halvix/task/src/TaskCollection.h"
 #include "halvix/task/src/ThreadTask.h"
-#include "halvix/utils/src/LabelledLine.h"
+#include "halvix/src/LabelledLine.h"
 
 #include <atomic>
 #include <cstdio>

@@ -2,7 +2,7 @@
 #ifndef HALVIX_TASK_SRC_TASKCOLLECTION_H
 #define HALVIX_TASK_SRC_TASKCOLLECTION_H
 
-#include "halvix/singleton/src/LockedRegistry.h"
+#include "halvix/src/LockedRegistry.h"
 #include "halvix/task/Task.h"
 
 #include <map>

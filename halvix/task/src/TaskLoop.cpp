@@ -5,7 +5,7 @@
 
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
-#include "halvix/queue/ObserverHooks.h"
+#include "halvix/src/ObserverHooks.h"
 #include "halvix/task/TerminateTaskMacro.h"
 #include "halvix/task/src/ThreadTask.h"
 

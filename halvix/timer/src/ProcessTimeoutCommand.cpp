@@ -2,7 +2,7 @@
 
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
-#include "halvix/queue/ObserverHooks.h"
+#include "halvix/src/ObserverHooks.h"
 #include "halvix/task/Task.h"
 #include "halvix/timer/Timer.h"
 #include "halvix/timer/src/ProcessTimeoutMacro.h"

@@ -4,7 +4,7 @@
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
 #include "halvix/os/osTimer.h"
-#include "halvix/queue/ObserverHooks.h"
+#include "halvix/src/ObserverHooks.h"
 #include "halvix/queue/WriteCommand.h"
 #include "halvix/singleton/SingletonT.h"
 #include "halvix/task/Task.h"
@@ -12,7 +12,7 @@
 #include "halvix/timer/ProcessTimeoutCommand.h"
 #include "halvix/timer/src/ProcessTimeoutMacro.h"
 #include "halvix/timer/src/TimerRegistry.h"
-#include "halvix/utils/src/LabelledLine.h"
+#include "halvix/src/LabelledLine.h"
 
 #include <algorithm>
 #include <cstring>

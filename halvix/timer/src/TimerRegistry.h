@@ -2,7 +2,7 @@
 #ifndef HALVIX_TIMER_SRC_TIMERREGISTRY_H
 #define HALVIX_TIMER_SRC_TIMERREGISTRY_H
 
-#include "halvix/singleton/src/LockedRegistry.h"
+#include "halvix/src/LockedRegistry.h"
 #include "halvix/timer/Timer.h"
 
 #include <map>

@@ -1,4 +1,4 @@
-// halvix/singleton/src/LockedRegistry.h - a process-wide registry with a lock
+// halvix/src/LockedRegistry.h - a process-wide registry with a lock
 // of its own (internal).
 //
 // The Queue Collection, the Task Collection and the timer registry are each a
@@ -8,8 +8,8 @@
 // timers. LockedRegistry<Map> holds the registry's lock for the scope of the
 // object. Never report an error or call application code while holding it: a
 // strategy or a callback may look the registry up itself.
-#ifndef HALVIX_SINGLETON_SRC_LOCKEDREGISTRY_H
-#define HALVIX_SINGLETON_SRC_LOCKEDREGISTRY_H
+#ifndef HALVIX_SRC_LOCKEDREGISTRY_H
+#define HALVIX_SRC_LOCKEDREGISTRY_H
 
 #include "halvix/singleton/SingletonT.h"
 
@@ -40,4 +40,4 @@ private:
 
 }  // namespace halvix::singleton
 
-#endif  // HALVIX_SINGLETON_SRC_LOCKEDREGISTRY_H
+#endif  // HALVIX_SRC_LOCKEDREGISTRY_H
