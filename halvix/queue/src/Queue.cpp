@@ -21,7 +21,7 @@ using error::Error;
 
 namespace {
 
-using Printing = singleton::RegistryPrinting<std::map<std::string, Queue*>>;
+using Printing = singleton::RegistryPrinting<collection::Map>;
 
 // The capacity osQueueCreate gives for -1 (osQueue.h).
 constexpr int OS_DEFAULT_SLOTS = 32;
