@@ -1,3 +1,4 @@
+// Command: the unit of work, its name, result and the pause of the macro that runs it.
 #include "halvix/command/Command.h"
 
 namespace halvix::command {

@@ -1,3 +1,4 @@
+// Macro: runs its commands in order, resumes where a command paused it, deletes itself when asked.
 #include "halvix/command/Macro.h"
 
 #include "halvix/error/Report.h"

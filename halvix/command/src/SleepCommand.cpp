@@ -1,3 +1,4 @@
+// SleepCommand: suspends the thread that executes it for a number of microseconds.
 #include "halvix/command/SleepCommand.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// The routine behind HALVIX_ASSERT: flushes every stream, then fails through the C library.
 #include "halvix/src/Assert.h"
 
 // The C library declares its assertion routine only without NDEBUG.

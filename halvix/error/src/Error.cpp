@@ -1,3 +1,4 @@
+// Error: the error object's header, text and severities; creates the default strategy at load time.
 #include "halvix/error/Error.h"
 
 #include "halvix/error/DefaultStrategy.h"

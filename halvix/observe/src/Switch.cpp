@@ -1,3 +1,4 @@
+// Switching observation on: counting, the timeline's hooks and thread names.
 #include "halvix/observe/src/Switch.h"
 
 #include "halvix/observe/Observe.h"

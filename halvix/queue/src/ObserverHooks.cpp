@@ -1,3 +1,4 @@
+// The table pointer by which observe reaches queues, Tasks and timers (null while off).
 #include "halvix/src/ObserverHooks.h"
 
 namespace halvix::queue::internal {

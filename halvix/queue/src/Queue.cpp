@@ -1,3 +1,4 @@
+// Queue: registration, writes and forwarding, reads, the registry printer and teardown.
 #include "halvix/queue/Queue.h"
 
 #include "halvix/error/Error.h"

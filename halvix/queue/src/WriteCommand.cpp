@@ -1,3 +1,4 @@
+// WriteCommand: hands the macro that runs it on to another queue.
 #include "halvix/queue/WriteCommand.h"
 
 #include "halvix/error/Error.h"

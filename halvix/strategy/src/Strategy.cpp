@@ -1,3 +1,4 @@
+// Strategy: the registry of strategies by type, entering and leaving it, and its printer.
 #include "halvix/strategy/Strategy.h"
 
 #include "halvix/singleton/SingletonT.h"

@@ -1,3 +1,4 @@
+// InfiniteLoopMacro: a macro that writes itself back to its queue after every run.
 #include "halvix/task/InfiniteLoopMacro.h"
 
 namespace halvix::task {

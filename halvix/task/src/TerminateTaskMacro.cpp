@@ -1,3 +1,4 @@
+// TerminateTaskMacro: the termination request that writes itself into a Task's event queue.
 #include "halvix/task/TerminateTaskMacro.h"
 
 #include "halvix/command/NoOpCommand.h"

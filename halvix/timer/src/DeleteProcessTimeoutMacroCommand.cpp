@@ -1,3 +1,4 @@
+// DeleteProcessTimeoutMacroCommand: deletes a destroyed timer's macro on its consumer's thread.
 #include "halvix/timer/DeleteProcessTimeoutMacroCommand.h"
 
 #include "halvix/timer/src/ProcessTimeoutMacro.h"

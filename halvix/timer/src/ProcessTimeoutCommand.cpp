@@ -1,3 +1,4 @@
+// ProcessTimeoutCommand: calls handleTimeout for a current delivery, drops a stale one.
 #include "halvix/timer/ProcessTimeoutCommand.h"
 
 #include "halvix/error/Error.h"

@@ -1,3 +1,4 @@
+// ProcessTimeoutMacro: a timer's delivery, its overruns and its hand-over at destruction.
 #include "halvix/timer/src/ProcessTimeoutMacro.h"
 
 #include "halvix/error/Error.h"

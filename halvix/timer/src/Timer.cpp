@@ -1,3 +1,4 @@
+// Timer: ids and registry, start and stop, expiry on the timer thread, teardown.
 #include "halvix/timer/Timer.h"
 
 #include "halvix/command/Macro.h"
