@@ -19,8 +19,9 @@ namespace halvix::dbg {
 
 }  // namespace halvix::dbg
 
-#define HALVIX_ASSERT(expr)                                                                          \
-    (static_cast<bool>(expr) ? static_cast<void>(0)                                                 \
-                             : ::halvix::dbg::assertionFailed(#expr, __FILE__, __LINE__, __PRETTY_FUNCTION__))
+#define HALVIX_ASSERT(expr)                                                                                  \
+    (static_cast<bool>(expr)                                                                                 \
+         ? static_cast<void>(0)                                                                              \
+         : ::halvix::dbg::assertionFailed(#expr, __FILE__, __LINE__, __PRETTY_FUNCTION__))
 
 #endif  // HALVIX_SRC_ASSERT_H

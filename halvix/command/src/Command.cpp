@@ -3,7 +3,7 @@
 
 namespace halvix::command {
 
-Command::Command(const std::string& name) : name(name) {}
+Command::Command(const std::string& commandName) : name(commandName) {}
 
 Command::~Command() = default;
 

@@ -7,8 +7,8 @@ namespace halvix::command {
 
 using error::Error;
 
-Macro::Macro(const std::string& name, bool continueOnError, bool autoDelete)
-    : Command(name), continueOnError(continueOnError), autoDelete(autoDelete)
+Macro::Macro(const std::string& macroName, bool continuesOnError, bool deletesItself)
+    : Command(macroName), continueOnError(continuesOnError), autoDelete(deletesItself)
 {
 }
 

@@ -5,7 +5,7 @@
 
 namespace halvix::command {
 
-SleepCommand::SleepCommand(int sleepTimeUs) : Command("Sleep"), sleepTimeUs(sleepTimeUs) {}
+SleepCommand::SleepCommand(int microseconds) : Command("Sleep"), sleepTimeUs(microseconds) {}
 
 SleepCommand::~SleepCommand() = default;
 

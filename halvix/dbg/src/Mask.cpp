@@ -1,8 +1,8 @@
 // The domain mask: parsing the mask text and the filter of trace calls.
 #include "halvix/dbg/dbg.h"
 
-#include "halvix/src/Assert.h"
 #include "halvix/dbg/src/TraceState.h"
+#include "halvix/src/Assert.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,8 +2,8 @@
 // per-thread muting and the unfiltered printf.
 #include "halvix/dbg/dbg.h"
 
-#include "halvix/src/Assert.h"
 #include "halvix/dbg/src/TraceState.h"
+#include "halvix/src/Assert.h"
 
 #include <algorithm>
 #include <cstdarg>

@@ -1,8 +1,8 @@
 // _dbg_trace: filters one trace call and writes its line.
 #include "halvix/dbg/dbg.h"
 
-#include "halvix/src/Assert.h"
 #include "halvix/dbg/src/TraceState.h"
+#include "halvix/src/Assert.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -42,7 +42,7 @@ char markOf(_dbgLevel_t type)
 class Prefix
 {
 public:
-    explicit Prefix(FILE* out) : out(out) {}
+    explicit Prefix(FILE* stream) : out(stream) {}
 
     void append(const char* text, size_t length)
     {

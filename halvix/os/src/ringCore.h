@@ -56,10 +56,10 @@ public:
     };
 
     // A ring over `slots`, `capacity` (> 0) of them, whose turns are 0.
-    RingCore(Slot* slots, uint32_t capacity)
-        : slots(slots), capacity(capacity),
-          laneShift((capacity & (capacity - 1)) == 0 ? static_cast<uint32_t>(__builtin_ctz(capacity))
-                                                     : NO_SHIFT)
+    RingCore(Slot* ringSlots, uint32_t slotCount)
+        : slots(ringSlots), capacity(slotCount),
+          laneShift((slotCount & (slotCount - 1)) == 0 ? static_cast<uint32_t>(__builtin_ctz(slotCount))
+                                                       : NO_SHIFT)
     {
         // Relaxed: the creator publishes the ring with its handle.
         writers.position.store(0, std::memory_order_relaxed);
@@ -166,7 +166,7 @@ private:
     // at the first wait, and holds for every wait of the call.
     struct Wait
     {
-        explicit Wait(long timeoutMs) : timeoutMs(timeoutMs) {}
+        explicit Wait(long limitMs) : timeoutMs(limitMs) {}
         long timeoutMs;
         bool started = false;
         bool slept = false;

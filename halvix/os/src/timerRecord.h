@@ -18,15 +18,15 @@ struct osPosixTimer_t
     osCondition_t condition;       // over mutex: the expiry wait; osTimerStop wakes it
     osSemaphore_t startSemaphore;  // one unit per accepted start and one at destruction
     osTask_t task;                 // the timer thread (joinable)
-    int64_t timeoutMs;             // delay of the current start; guarded by mutex
+    int64_t timeoutMs;  // delay of the current start; guarded by mutex
     // When the current start expires, on CLOCK_MONOTONIC; taken by the start
     // itself, so the timer thread's own wake-up does not add to the delay.
     // Guarded by mutex.
     struct timespec deadline;
-    bool running;                  // armed; guarded by mutex
-    bool terminate;                // the thread must end; guarded by mutex
-    void (*callback)(void*);       // called with the timer's handle
-    void* data;                    // the application's pointer; guarded by mutex
+    bool running;    // armed; guarded by mutex
+    bool terminate;  // the thread must end; guarded by mutex
+    void (*callback)(void*);                  // called with the timer's handle
+    void* data;      // the application's pointer; guarded by mutex
     // Raised by every stop of an armed timer and every accepted start; guarded
     // by mutex. The thread remembers it when it begins a wait: a changed value
     // on wake-up means the start it was serving is over (stopped, perhaps

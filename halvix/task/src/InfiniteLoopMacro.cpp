@@ -3,8 +3,8 @@
 
 namespace halvix::task {
 
-InfiniteLoopMacro::InfiniteLoopMacro(queue::WriteableQueue* queuePtr)
-    : Macro("InfiniteLoopMacro", true, false), queuePtr(queuePtr)
+InfiniteLoopMacro::InfiniteLoopMacro(queue::WriteableQueue* loopQueuePtr)
+    : Macro("InfiniteLoopMacro", true, false), queuePtr(loopQueuePtr)
 {
 }
 

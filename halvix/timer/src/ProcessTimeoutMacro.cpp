@@ -13,8 +13,8 @@ using error::Error;
 
 thread_local int handlersRunningHere = 0;
 
-ProcessTimeoutMacro::ProcessTimeoutMacro(queue::Queue* queuePtr, unsigned int timerId)
-    : Macro("Process Timeout Macro", false, false), queuePtr(queuePtr), timerId(timerId)
+ProcessTimeoutMacro::ProcessTimeoutMacro(queue::Queue* deliveryQueuePtr, unsigned int ownerId)
+    : Macro("Process Timeout Macro", false, false), queuePtr(deliveryQueuePtr), timerId(ownerId)
 {
 }
 

@@ -5,15 +5,15 @@
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
 #include "halvix/os/osTimer.h"
-#include "halvix/src/ObserverHooks.h"
 #include "halvix/queue/WriteCommand.h"
 #include "halvix/singleton/SingletonT.h"
+#include "halvix/src/LabelledLine.h"
+#include "halvix/src/ObserverHooks.h"
 #include "halvix/task/Task.h"
 #include "halvix/timer/DeleteProcessTimeoutMacroCommand.h"
 #include "halvix/timer/ProcessTimeoutCommand.h"
 #include "halvix/timer/src/ProcessTimeoutMacro.h"
 #include "halvix/timer/src/TimerRegistry.h"
-#include "halvix/src/LabelledLine.h"
 
 #include <algorithm>
 #include <cstring>
@@ -63,9 +63,10 @@ std::string alreadyRunning(unsigned int id)
 
 }  // namespace
 
-Timer::Timer(queue::Queue* queuePtr, const os::osTaskOptions_t* options)
-    : queuePtr(queuePtr), id(0), osTimerPtr(nullptr), state(STOPPED), processTimeoutMacroPtr(nullptr),
-      processTimeoutCommandPtr(nullptr), startId(0), repeatRate(0), argPtr(nullptr)
+Timer::Timer(queue::Queue* requestedQueuePtr, const os::osTaskOptions_t* options)
+    : queuePtr(requestedQueuePtr), id(0), osTimerPtr(nullptr), state(STOPPED),
+      processTimeoutMacroPtr(nullptr), processTimeoutCommandPtr(nullptr), startId(0), repeatRate(0),
+      argPtr(nullptr)
 {
     {
         // The id is reserved at once, so a timer built on another thread
@@ -120,7 +121,7 @@ ProcessTimeoutMacro& Timer::deliveries() const
     return *static_cast<ProcessTimeoutMacro*>(processTimeoutMacroPtr);
 }
 
-bool Timer::startRelative(unsigned int ms, unsigned int repeatRate, void* argPtr)
+bool Timer::startRelative(unsigned int ms, unsigned int periodMs, void* userArgPtr)
 {
     ProcessTimeoutMacro& record = deliveries();
     std::unique_lock<std::mutex> lock(record.mutex);
@@ -132,8 +133,8 @@ bool Timer::startRelative(unsigned int ms, unsigned int repeatRate, void* argPtr
     const unsigned int generation = startId.load(std::memory_order_relaxed) + 1;
     startId.store(generation, std::memory_order_release);
     processTimeoutCommandPtr->setStartId(generation);
-    this->repeatRate.store(repeatRate, std::memory_order_relaxed);
-    this->argPtr.store(argPtr, std::memory_order_release);
+    this->repeatRate.store(periodMs, std::memory_order_relaxed);
+    this->argPtr.store(userArgPtr, std::memory_order_release);
     state.store(RUNNING, std::memory_order_release);
     record.handedOver = 0;  // overruns of an earlier start never count for this one
     // Taken before the OS timer takes its own deadline: the current start
@@ -143,7 +144,7 @@ bool Timer::startRelative(unsigned int ms, unsigned int repeatRate, void* argPtr
     return true;
 }
 
-bool Timer::startAbsolute(long time, unsigned int repeatRate, void* argPtr)
+bool Timer::startAbsolute(long time, unsigned int periodMs, void* userArgPtr)
 {
     const long now = static_cast<long>(::time(nullptr));
     if (getState() == RUNNING) {
@@ -158,7 +159,7 @@ bool Timer::startAbsolute(long time, unsigned int repeatRate, void* argPtr)
                           std::to_string(MAX_SECONDS_AHEAD) + " seconds.");
         return false;
     }
-    return startRelative(static_cast<unsigned int>(1000 * secondsAhead), repeatRate, argPtr);
+    return startRelative(static_cast<unsigned int>(1000 * secondsAhead), periodMs, userArgPtr);
 }
 
 void Timer::stop()
