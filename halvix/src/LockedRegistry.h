@@ -12,29 +12,28 @@
 #define HALVIX_SRC_LOCKEDREGISTRY_H
 
 #include "halvix/singleton/SingletonT.h"
-
-#include <mutex>
+#include "halvix/src/ThreadSafety.h"
 
 namespace halvix::singleton {
 
 template <typename Map>
-class LockedRegistry
+class HALVIX_SCOPED_CAPABILITY LockedRegistry
 {
 public:
-    LockedRegistry() : lock(registryMutex()), entries(*SingletonT<Map>::getInstancePtr()) {}
+    LockedRegistry() HALVIX_ACQUIRE(m_mutex) : entries(*SingletonT<Map>::getInstancePtr()) { m_mutex.lock(); }
+    ~LockedRegistry() HALVIX_RELEASE() { m_mutex.unlock(); }
+    LockedRegistry(const LockedRegistry&) = delete;
+    LockedRegistry& operator=(const LockedRegistry&) = delete;
 
     Map& map() { return entries; }
 
-private:
-    // One lock per registry type; constant-initialised, so usable from any
-    // static initialiser.
-    static std::mutex& registryMutex()
-    {
-        static std::mutex mutex;
-        return mutex;
-    }
+    // One lock per registry type, the first in the library's lock order
+    // (halvix/src/ThreadSafety.h). Constant-initialised, so usable from any
+    // static initialiser, and never destroyed in effect (std::mutex's
+    // destructor does nothing), so usable while the process exits.
+    static inline internal::Mutex m_mutex;
 
-    std::lock_guard<std::mutex> lock;
+private:
     Map& entries;
 };
 

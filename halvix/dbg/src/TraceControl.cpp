@@ -12,6 +12,12 @@
 // _dbg_mask and _dbg_disabled_thread are defined in TraceGlobals.cpp: they
 // must outlive every thread that traces.
 
+namespace halvix::dbg {
+
+TraceMutex traceMutex;  // a name for the analysis; the lock is _dbg_mutex
+
+}  // namespace halvix::dbg
+
 extern "C" {
 
 std::atomic<_dbgLevel_t> _dbg_level{DBG_LEVEL_WARN};  // relaxed: no data is published through it

@@ -8,6 +8,8 @@
 // in read, it does not keep the process from exiting.
 #include "halvix/observe/Observe.h"
 
+#include "halvix/src/ThreadSafety.h"
+
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -26,9 +28,9 @@ namespace {
 
 struct Watcher
 {
-    std::mutex mutex;                  // guards the fields below
-    std::map<int, std::string> paths;  // by signal
-    bool started = false;
+    internal::Mutex mutex;
+    std::map<int, std::string> paths HALVIX_GUARDED_BY(mutex);  // by signal
+    bool started HALVIX_GUARDED_BY(mutex) = false;
 };
 
 Watcher& watcher()
@@ -105,9 +107,10 @@ void watch(int readFd)
         }
         std::string path;
         {
-            std::lock_guard<std::mutex> lock(watcher().mutex);
-            auto entry = watcher().paths.find(number);
-            if (entry == watcher().paths.end()) {
+            Watcher& w = watcher();
+            internal::MutexLock lock(w.mutex);
+            auto entry = w.paths.find(number);
+            if (entry == w.paths.end()) {
                 continue;
             }
             path = entry->second;
@@ -120,8 +123,8 @@ void watch(int readFd)
     }
 }
 
-// Makes the pipe and starts the watcher; under the watcher's mutex.
-bool startWatcher(Watcher& w)
+// Makes the pipe and starts the watcher.
+bool startWatcher(Watcher& w) HALVIX_REQUIRES(w.mutex)
 {
     if (w.started) {
         return true;
@@ -160,7 +163,7 @@ bool dumpOnSignal(int signo, const std::string& path)
     }
     startCounting();
     Watcher& w = watcher();
-    std::lock_guard<std::mutex> lock(w.mutex);
+    internal::MutexLock lock(w.mutex);
     if (!startWatcher(w)) {
         return false;
     }

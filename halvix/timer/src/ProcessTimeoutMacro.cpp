@@ -23,7 +23,7 @@ ProcessTimeoutMacro::~ProcessTimeoutMacro() = default;
 void ProcessTimeoutMacro::release()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        internal::MutexLock lock(mutex);
         if (posted) {
             orphaned = true;  // the delivery deletes it as it ends
             return;
@@ -35,7 +35,7 @@ void ProcessTimeoutMacro::release()
 int ProcessTimeoutMacro::myExecute()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        internal::MutexLock lock(mutex);
         ++busy;
     }
     struct Finish
@@ -48,7 +48,7 @@ int ProcessTimeoutMacro::myExecute()
 
 void ProcessTimeoutMacro::finish()
 {
-    std::unique_lock<std::mutex> lock(mutex);
+    internal::UniqueMutexLock lock(mutex);
     bool reposted = false;
     bool lost = false;
     if (handedOver > 0) {

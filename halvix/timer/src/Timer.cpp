@@ -124,7 +124,7 @@ ProcessTimeoutMacro& Timer::deliveries() const
 bool Timer::startRelative(unsigned int ms, unsigned int periodMs, void* userArgPtr)
 {
     ProcessTimeoutMacro& record = deliveries();
-    std::unique_lock<std::mutex> lock(record.mutex);
+    internal::UniqueMutexLock lock(record.mutex);
     if (state.load(std::memory_order_relaxed) == RUNNING) {
         lock.unlock();
         HALVIX_REPORT("startRelative", WRONG_STATE_ERROR, Error::ERROR, alreadyRunning(id));
@@ -165,7 +165,7 @@ bool Timer::startAbsolute(long time, unsigned int periodMs, void* userArgPtr)
 void Timer::stop()
 {
     ProcessTimeoutMacro& record = deliveries();
-    std::unique_lock<std::mutex> lock(record.mutex);
+    internal::UniqueMutexLock lock(record.mutex);
     if (state.load(std::memory_order_relaxed) == STOPPED) {
         lock.unlock();
         HALVIX_REPORT("stop", WRONG_STATE_ERROR, Error::WARNING,
@@ -178,7 +178,7 @@ void Timer::stop()
     os::osTimerStop(osTimerPtr);
     // From here every delivery checks against the new generation; one that
     // passed its check before must finish before stop returns.
-    waitForDeliveriesElsewhere(lock);
+    waitForDeliveriesElsewhere(lock.native());
 }
 
 void Timer::processTimeout()
@@ -187,7 +187,7 @@ void Timer::processTimeout()
     {
         // Decided under the delivery lock, so a stop on another thread either
         // comes first (nothing is re-armed) or after (and disarms the re-arm).
-        std::lock_guard<std::mutex> lock(record.mutex);
+        internal::MutexLock lock(record.mutex);
         // A one-shot start takes one expiry: EXPIRED drops any other.
         if (state.load(std::memory_order_relaxed) != RUNNING) {
             return;
@@ -229,7 +229,7 @@ void Timer::processTimeout()
     }
     if (!queuePtr->write(processTimeoutMacroPtr, 0)) {
         {
-            std::lock_guard<std::mutex> lock(record.mutex);
+            internal::MutexLock lock(record.mutex);
             record.posted = false;
         }
         HALVIX_REPORT("processTimeout", TIMER_ERROR, Error::ERROR,
@@ -258,14 +258,14 @@ void Timer::cleanUp()
     }
     ProcessTimeoutMacro& record = deliveries();
     {
-        std::unique_lock<std::mutex> lock(record.mutex);
+        internal::UniqueMutexLock lock(record.mutex);
         if (state.load(std::memory_order_relaxed) != STOPPED) {
             lock.unlock();
             stop();
             lock.lock();
         }
         // Also after a stop issued from a handler, which did not wait.
-        waitForDeliveriesElsewhere(lock);
+        waitForDeliveriesElsewhere(lock.native());
     }
     os::osTimerDestroy(osTimerPtr);  // joins the timer thread: no expiry runs after this
     osTimerPtr = nullptr;
@@ -294,7 +294,10 @@ void Timer::waitForDeliveriesElsewhere(std::unique_lock<std::mutex>& lock)
         return;  // see the class comment: a handler never waits for another
     }
     ProcessTimeoutMacro& record = deliveries();
-    record.idle.wait(lock, [&record] { return record.busy == 0; });
+    record.mutex.assertHeld();  // `lock` holds it
+    while (record.busy != 0) {
+        record.idle.wait(lock);
+    }
 }
 
 uint64_t Timer::getOverruns() const
