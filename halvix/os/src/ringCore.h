@@ -93,7 +93,8 @@ public:
                     slept = wait.slept;
                     return true;
                 }
-            } else if (ahead > 0 || !stillAt(writers, position)) {
+            } else if (ahead > 0 ||
+                       !stillAt(writers, position)) {  // NOLINT(bugprone-branch-clone): order matters
                 position = writers.position.load(std::memory_order_relaxed);  // overtaken: look again
             } else if (!awaitChange(slot, seen, writers.spinBudgetNs, wait)) {
                 slept = wait.slept;
@@ -125,7 +126,8 @@ public:
                     slept = wait.slept;
                     return true;
                 }
-            } else if (ahead > 0 || !stillAt(readers, position)) {
+            } else if (ahead > 0 ||
+                       !stillAt(readers, position)) {  // NOLINT(bugprone-branch-clone): order matters
                 position = readers.position.load(std::memory_order_relaxed);
             } else if (!awaitChange(slot, seen, readers.spinBudgetNs, wait)) {
                 slept = wait.slept;

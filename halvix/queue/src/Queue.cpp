@@ -220,6 +220,8 @@ void Queue::setQueueSelectionAlgorithm(Queue* (*const& algorithm)(const Macro*, 
     queueSelectionAlgorithm = algorithm;
 }
 
+// By value, as every selection function receives its list (SelectionAlgorithm).
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 Queue* Queue::selectLeastUtilizedQueue(const Macro*, std::vector<Queue*> queues)
 {
     return leastUtilized(queues);

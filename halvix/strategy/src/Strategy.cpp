@@ -49,7 +49,7 @@ Strategy::Strategy(const std::string& strategyType, const std::string& strategyN
     auto info = std::make_unique<StrategyCollectionInfo>();
     enter(*info, this, isDefault);
     types.emplace(strategyType, info.get());
-    info.release();  // lives as long as the process
+    static_cast<void>(info.release());  // lives as long as the process
 }
 
 Strategy::~Strategy()
