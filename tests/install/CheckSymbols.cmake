@@ -33,7 +33,7 @@ set(extract [=[
 set -e
 "$3" -DC --defined-only "$1" > "$2.nm"
 grep -Ev '^[0-9a-fA-F]+ [WVu] ([A-Za-z_:<>*&, ]+ )?std::' "$2.nm" |
-  grep -Ev ' _*(asan|odr_asan|tsan|ubsan|sanitizer)_' |
+  grep -Ev ' _*(asan|odr_asan|tsan|ubsan|sanitizer)[._]' |
   sed -E 's/^[0-9a-fA-F]+ . //' | LC_ALL=C sort -u > "$2"
 rm -f "$2.nm"
 ]=])
