@@ -2,7 +2,8 @@
 # link, a CMake package (find_package(halvix)) and halvix.pc for pkg-config.
 include(CMakePackageConfigHelpers)
 
-# Public headers only: everything under halvix/ except the modules' src/.
+# Public headers only: everything under halvix/ except the src/ directories
+# (each module's own, and halvix/src/, the helpers the modules share).
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/halvix/"
   DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/halvix"
   FILES_MATCHING PATTERN "*.h"

@@ -28,6 +28,14 @@
 // macro or target and a duplicate name are thrown; a failed write, an unknown
 // name and a forwarding change that changes nothing are only reported.
 //
+// Inputs that stop the process (an assertion of the OS queue beneath, as a
+// broken precondition; README.md, Pitfalls, lists them for every module):
+//   - a capacity of 0. Keep capacities in 1..2147483647, or (unsigned long)-1
+//     for the default: the OS queue receives the low 32 bits read as an int,
+//     so 2147483648 up to 4294967294, and 2^32, stop the process too, and
+//     other larger values give a wrong capacity;
+//   - a time-out below -1 given to write or read.
+//
 // Concurrency:
 //   - write, read and size may run on any number of threads at once.
 //   - Forwarding may change while other threads write: a forwarded write
@@ -148,26 +156,27 @@ public:
     void cleanUp();
 
     // --- For the library's own modules (Tasks), not for applications ---
+    // Hidden in the shared object: only the library itself can call them.
 
     // Names the one thread that reads this queue, or none (a default id). A
     // write with time-out -1 by that very thread into this queue when it is
     // full could never complete: it is answered at once as a failed write
     // (reported, false) instead. A Task's event loop names its thread while
     // it runs.
-    void setSoleReader(std::thread::id reader);
+    HALVIX_INTERNAL void setSoleReader(std::thread::id reader);
 
     // Makes every queue that forwards to this one stop doing so, each as
     // stopForwardingTo does (waiting for the writes in flight to this queue).
     // While it waits and mayDrain() holds, it deletes the auto-delete macros
     // stored here, so that a writer waiting for room in this queue, which
     // nobody reads any more, can finish.
-    void stopForwardingFromEverySource(const std::function<bool()>& mayDrain);
+    HALVIX_INTERNAL void stopForwardingFromEverySource(const std::function<bool()>& mayDrain);
 
     // Stores the macro in this queue itself (never forwarding), waiting up
     // to the time-out; a failure is answered with false only, unreported:
     // for a caller that retries, as a Task's destructor waiting for room for
     // its termination request.
-    bool storeQuietly(const command::Macro* macroPtr, int timeout);
+    HALVIX_INTERNAL bool storeQuietly(const command::Macro* macroPtr, int timeout);
 
     // --- Counters for halvix/observe, kept only while observation is on ---
 

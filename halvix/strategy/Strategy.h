@@ -86,8 +86,8 @@ template <typename T>
 class HALVIX_API StrategyT : public Strategy
 {
 public:
-    StrategyT(const std::string& type, const std::string& name, bool isDefault)
-        : Strategy(type, name, isDefault)
+    StrategyT(const std::string& strategyType, const std::string& strategyName, bool isDefault)
+        : Strategy(strategyType, strategyName, isDefault)
     {
     }
 

@@ -24,6 +24,12 @@
 //   - the default run ends with SUCCESSFUL (0) when it reads a termination
 //     request (which it deletes without executing) and with FAILURE when the
 //     event queue cannot be read;
+//   - the default run executes each macro and never deletes one: a macro
+//     with auto-delete deletes itself at the end of its run, and one without
+//     stays with its writer, who deletes it (or writes it again after
+//     reset()) once it can no longer be queued or running. A macro whose
+//     command throws is not deleted either, even with auto-delete: the
+//     exception ends the loop and the macro stays with whoever holds it;
 //   - ends by marking the Task NOT_RUNNING with its exit status and, for a
 //     Task started with autoDelete, by deleting the Task.
 //
@@ -56,6 +62,18 @@
 //      then deleted, others are left to their owners. A Task is destroyed
 //      by a controlling thread, never from a macro on its own thread (only an
 //      autoDelete Task deletes itself, after its loop has ended).
+//
+// Inputs that stop the process (assertions of the OS layer beneath, as
+// broken preconditions; README.md, Pitfalls, lists them for every module):
+//   - a capacity (maxMacros) of 0, or above 2147483647, as for a Queue;
+//   - start() with options whose stacksize is below -1; under a real-time
+//     task policy, options whose priority lies outside
+//     0..os::osTaskGetMaxPriority(), or a process that may not create
+//     real-time threads;
+//   - setPriority() outside 0..os::osTaskGetMaxPriority(): under the default
+//     time-sharing policy the only valid priority is 0;
+//   - setSchedulingPolicy() with an unknown policy code, or a real-time
+//     policy in a process that may not use one.
 //
 // A macro on the Task's thread that writes to the Task's own event queue
 // with time-out -1 while the queue is full would wait for itself for ever:

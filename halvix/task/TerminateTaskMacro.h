@@ -28,7 +28,9 @@ public:
     ~TerminateTaskMacro() override;
 
 private:
-    queue::Queue* taskEventQueuePtr;  // not owned, never null
+    // Not owned, never null; kept for the record (the write command it
+    // builds holds the queue it writes to).
+    [[maybe_unused]] queue::Queue* taskEventQueuePtr;
 };
 
 }  // namespace halvix::task

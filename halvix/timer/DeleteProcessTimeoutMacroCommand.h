@@ -28,7 +28,7 @@ protected:
     int myExecute() override;
 
 private:
-    unsigned int timerId;
+    [[maybe_unused]] unsigned int timerId;   // the timer it deletes for, kept for the record
     command::Macro* processTimeoutMacroPtr;  // owned; null once deleted
 };
 

@@ -17,6 +17,12 @@
 //     };
 //     heartbeat.startRelative(200, 200, nullptr);     // first after 200 ms, then every 200 ms
 //
+// Every Timer owns a thread (its OS timer's) for its whole life, started or
+// not: about 10 KiB resident and 130 KiB of address space each, as
+// bench/README.md measures with 1,000 idle timers. A thousand timers are a
+// thousand threads: a service that needs many timeouts keeps a few Timers
+// and its own table of deadlines.
+//
 // Each Timer has a process-wide unique id and is registered under it, so a
 // delivery that arrives after its Timer was stopped (and not started again)
 // or destroyed is recognised and dropped: handleTimeout is called only for a
@@ -62,6 +68,9 @@
 //     being destroyed (the base destructor runs only after it is gone).
 //   - Timers may be created, started, stopped and destroyed from several
 //     threads; one Timer is controlled by one thread at a time.
+//   - Options that stop the process (assertions of the OS layer beneath):
+//     a stacksize below -1; under a real-time task policy, a priority outside
+//     0..os::osTaskGetMaxPriority().
 #ifndef HALVIX_TIMER_TIMER_H
 #define HALVIX_TIMER_TIMER_H
 

@@ -1,8 +1,9 @@
+// Command: the unit of work, its name, result and the pause of the macro that runs it.
 #include "halvix/command/Command.h"
 
 namespace halvix::command {
 
-Command::Command(const std::string& name) : name(name) {}
+Command::Command(const std::string& commandName) : name(commandName) {}
 
 Command::~Command() = default;
 

@@ -1,3 +1,4 @@
+// Macro: runs its commands in order, resumes where a command paused it, deletes itself when asked.
 #include "halvix/command/Macro.h"
 
 #include "halvix/error/Report.h"
@@ -6,8 +7,8 @@ namespace halvix::command {
 
 using error::Error;
 
-Macro::Macro(const std::string& name, bool continueOnError, bool autoDelete)
-    : Command(name), continueOnError(continueOnError), autoDelete(autoDelete)
+Macro::Macro(const std::string& macroName, bool continuesOnError, bool deletesItself)
+    : Command(macroName), continueOnError(continuesOnError), autoDelete(deletesItself)
 {
 }
 

@@ -1,3 +1,4 @@
+// NoOpCommand: the command that does nothing and succeeds.
 #include "halvix/command/NoOpCommand.h"
 
 namespace halvix::command {

@@ -1,10 +1,11 @@
+// SleepCommand: suspends the thread that executes it for a number of microseconds.
 #include "halvix/command/SleepCommand.h"
 
 #include <unistd.h>
 
 namespace halvix::command {
 
-SleepCommand::SleepCommand(int sleepTimeUs) : Command("Sleep"), sleepTimeUs(sleepTimeUs) {}
+SleepCommand::SleepCommand(int microseconds) : Command("Sleep"), sleepTimeUs(microseconds) {}
 
 SleepCommand::~SleepCommand() = default;
 

@@ -1,4 +1,5 @@
-#include "halvix/dbg/src/Assert.h"
+// The routine behind HALVIX_ASSERT: flushes every stream, then fails through the C library.
+#include "halvix/src/Assert.h"
 
 // The C library declares its assertion routine only without NDEBUG.
 #undef NDEBUG

@@ -13,9 +13,9 @@ constexpr int64_t kBytesPerLine = 8;
 
 extern "C" void _dbg_dump(const char* domain, const void* data, int64_t size)
 {
-    _dbg_lock();
+    halvix::dbg::lockTrace();
     const bool passes = halvix::dbg::passesTraceFilters(domain, _dbg_get_current_thread_id());
-    _dbg_unlock();
+    halvix::dbg::unlockTrace();
     if (!passes || size <= 0) {
         return;
     }

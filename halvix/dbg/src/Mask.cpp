@@ -1,16 +1,16 @@
 // The domain mask: parsing the mask text and the filter of trace calls.
 #include "halvix/dbg/dbg.h"
 
-#include "halvix/dbg/src/Assert.h"
 #include "halvix/dbg/src/TraceState.h"
+#include "halvix/src/Assert.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
-// Receives the mask text, which is split in place. Guarded by _dbg_mutex.
-char _dbg_mask_buffer[_DBG_MAX_DOMAIN];
+// Receives the mask text, which is split in place.
+char _dbg_mask_buffer[_DBG_MAX_DOMAIN] HALVIX_GUARDED_BY(halvix::dbg::traceMutex);
 
 // Any run of these separates two domains; the set is generous so that a mask
 // can be written on a shell command line without quoting.

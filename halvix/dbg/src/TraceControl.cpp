@@ -2,8 +2,8 @@
 // per-thread muting and the unfiltered printf.
 #include "halvix/dbg/dbg.h"
 
-#include "halvix/dbg/src/Assert.h"
 #include "halvix/dbg/src/TraceState.h"
+#include "halvix/src/Assert.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -11,6 +11,12 @@
 
 // _dbg_mask and _dbg_disabled_thread are defined in TraceGlobals.cpp: they
 // must outlive every thread that traces.
+
+namespace halvix::dbg {
+
+TraceMutex traceMutex;  // a name for the analysis; the lock is _dbg_mutex
+
+}  // namespace halvix::dbg
 
 extern "C" {
 

@@ -1,8 +1,8 @@
 // _dbg_trace: filters one trace call and writes its line.
 #include "halvix/dbg/dbg.h"
 
-#include "halvix/dbg/src/Assert.h"
 #include "halvix/dbg/src/TraceState.h"
+#include "halvix/src/Assert.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -15,10 +15,10 @@ namespace {
 // What the previously printed line showed, compared by identity (pointer and
 // id values, not texts): the call sites pass literals, so an unchanged pointer
 // means an unchanged place, and comparing pointers costs nothing.
-// Guarded by _dbg_mutex.
-unsigned long _dbg_last_thread = 0;
-const char* _dbg_last_filename = nullptr;
-const char* _dbg_last_function = nullptr;
+using halvix::dbg::traceMutex;
+unsigned long _dbg_last_thread HALVIX_GUARDED_BY(traceMutex) = 0;
+const char* _dbg_last_filename HALVIX_GUARDED_BY(traceMutex) = nullptr;
+const char* _dbg_last_function HALVIX_GUARDED_BY(traceMutex) = nullptr;
 
 // Paths are full build paths; their tail is what tells files apart.
 constexpr size_t kShownPathLength = 20;
@@ -42,7 +42,7 @@ char markOf(_dbgLevel_t type)
 class Prefix
 {
 public:
-    explicit Prefix(FILE* out) : out(out) {}
+    explicit Prefix(FILE* stream) : out(stream) {}
 
     void append(const char* text, size_t length)
     {
@@ -84,8 +84,8 @@ void appendPath(Prefix& prefix, const char* path)
 }
 
 // Writes the prefix of the line about to be printed by thread `thread` and
-// makes the last-printed record describe it. Requires _dbg_mutex held.
-void writePrefix(Prefix& prefix, unsigned long thread)
+// makes the last-printed record describe it.
+void writePrefix(Prefix& prefix, unsigned long thread) HALVIX_REQUIRES(traceMutex)
 {
     prefix.append(markOf(_dbg_type));
     if (_dbg_filename == _dbg_last_filename && thread == _dbg_last_thread) {
@@ -120,7 +120,9 @@ void writePrefix(Prefix& prefix, unsigned long thread)
 
 namespace halvix::dbg {
 
-void resetLastPrinted()
+// At start-up, with no other thread tracing, the lock is not needed (and
+// _dbg_init re-initialises it just before).
+void resetLastPrinted() HALVIX_NO_THREAD_SAFETY_ANALYSIS
 {
     _dbg_last_thread = 0;
     _dbg_last_filename = nullptr;
@@ -131,9 +133,10 @@ void resetLastPrinted()
 
 extern "C" void _dbg_trace(const char* domain, const char* format, ...)
 {
+    halvix::dbg::traceLockTakenByCaller();
     const unsigned long thread = _dbg_get_current_thread_id();
     if (!halvix::dbg::passesTraceFilters(domain, thread)) {
-        _dbg_unlock();
+        halvix::dbg::unlockTrace();
         return;
     }
     // stderr is unbuffered: each of the three pieces (prefix, message,
@@ -153,5 +156,5 @@ extern "C" void _dbg_trace(const char* domain, const char* format, ...)
         // other thread's line follows it.
         HALVIX_ASSERT(0);
     }
-    _dbg_unlock();
+    halvix::dbg::unlockTrace();
 }

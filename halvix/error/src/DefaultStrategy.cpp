@@ -1,3 +1,4 @@
+// DefaultStrategy: prints an error on standard error when no other strategy takes it.
 #include "halvix/error/DefaultStrategy.h"
 
 #include <iostream>

@@ -1,3 +1,4 @@
+// Error: the error object's header, text and severities; creates the default strategy at load time.
 #include "halvix/error/Error.h"
 
 #include "halvix/error/DefaultStrategy.h"
@@ -21,13 +22,13 @@ const DefaultStrategy* const theDefaultStrategy = singleton::SingletonT<DefaultS
 
 }  // namespace
 
-Error::Error(const char* file, int line, const char* function, const std::string& name,
-             const Severity& severity)
-    : name(name), severity(severity)
+Error::Error(const char* file, int line, const char* function, const std::string& errorName,
+             const Severity& errorSeverity)
+    : name(errorName), severity(errorSeverity)
 {
     const time_t now = ::time(nullptr);
-    stream << "!" << severityToString(severity) << ": " << name << " by " << std::getUserName() << " on "
-           << std::dateTimeToStr(now) << "." << '\n';
+    stream << "!" << severityToString(errorSeverity) << ": " << errorName << " by " << std::getUserName()
+           << " on " << std::dateTimeToStr(now) << "." << '\n';
     // A null file or function fails the stream here, which drops the rest.
     stream << "Generated from " << file << "/" << line << "/" << function << ":" << '\n';
 }

@@ -1,3 +1,4 @@
+// The reporting sequence: build an Error, route it through the strategies, then throw or return.
 #include "halvix/error/Report.h"
 
 #include "halvix/strategy/Strategy.h"

@@ -1,3 +1,4 @@
+// StandardOutStrategy: prints every error on standard output, beside the other strategies.
 #include "halvix/error/StandardOutStrategy.h"
 
 #include <iostream>

@@ -1,3 +1,4 @@
+// Writing JSON by hand: escaped strings cut without splitting UTF-8, keys and numbers.
 #include "halvix/observe/src/Json.h"
 
 #include <cstdio>

@@ -4,8 +4,8 @@
 
 #include "halvix/observe/src/Json.h"
 #include "halvix/observe/src/Switch.h"
-#include "halvix/queue/ObserverHooks.h"
 #include "halvix/queue/Queue.h"
+#include "halvix/src/ObserverHooks.h"
 #include "halvix/task/Task.h"
 #include "halvix/timer/Timer.h"
 

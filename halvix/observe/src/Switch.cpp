@@ -1,9 +1,10 @@
+// Switching observation on: counting, the timeline's hooks and thread names.
 #include "halvix/observe/src/Switch.h"
 
 #include "halvix/observe/Observe.h"
 #include "halvix/observe/src/Timeline.h"
 #include "halvix/os/osTask.h"
-#include "halvix/queue/ObserverHooks.h"
+#include "halvix/src/ObserverHooks.h"
 
 #include <atomic>
 #include <mutex>

@@ -1,7 +1,7 @@
 // halvix/observe/src/Switch.h - switching observation on (internal).
 //
 // Observation has three levels, each an ObserverHooks table that the lower
-// modules find through one relaxed load (queue/ObserverHooks.h): none (null),
+// modules find through one relaxed load (halvix/src/ObserverHooks.h): none (null),
 // counting (a table without functions), and counting with a timeline (a
 // table whose functions record events). Counting, once on, stays on.
 #ifndef HALVIX_OBSERVE_SRC_SWITCH_H

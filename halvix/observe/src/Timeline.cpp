@@ -38,7 +38,8 @@
 #include "halvix/observe/src/Json.h"
 #include "halvix/observe/src/Switch.h"
 #include "halvix/observe/src/Timeline.h"
-#include "halvix/queue/ObserverHooks.h"
+#include "halvix/src/ObserverHooks.h"
+#include "halvix/src/ThreadSafety.h"
 #include "halvix/utils/Utf8.h"
 
 #include <linux/membarrier.h>
@@ -139,14 +140,15 @@ struct Lane
 
 struct Recorder
 {
-    std::mutex control;  // start and stop; guards the fields up to `file`
-    uint32_t lastGeneration = 0;
-    std::size_t maxEvents = 0;
-    int64_t startNs = 0;
-    std::FILE* file = nullptr;
+    internal::Mutex control;  // start and stop
+    uint32_t lastGeneration HALVIX_GUARDED_BY(control) = 0;
+    std::size_t maxEvents HALVIX_GUARDED_BY(control) = 0;
+    int64_t startNs HALVIX_GUARDED_BY(control) = 0;
+    std::FILE* file HALVIX_GUARDED_BY(control) = nullptr;
 
-    std::mutex lanesMutex;     // guards `lanes` and the taking over of a lane
-    std::vector<Lane*> lanes;  // never destroyed
+    // Also guards the taking over of a lane; taken inside control, if at all.
+    internal::Mutex lanesMutex HALVIX_ACQUIRED_AFTER(control);
+    std::vector<Lane*> lanes HALVIX_GUARDED_BY(lanesMutex);  // never destroyed
 
     // The generation being recorded, 0 when none; see Quiescence above.
     std::atomic<uint32_t> recording{0};
@@ -197,7 +199,7 @@ thread_local LaneHandle laneOfThisThread;
 Lane* takeLane()
 {
     Recorder& r = recorder();
-    std::lock_guard<std::mutex> lock(r.lanesMutex);
+    internal::MutexLock lock(r.lanesMutex);
     for (Lane* lane : r.lanes) {
         // A lane given up whose events were collected (or never made).
         if (!lane->owned.load(std::memory_order_acquire) && lane->count == 0 && lane->overwritten == 0) {
@@ -418,7 +420,7 @@ void timerDelivered(unsigned int timerId, int64_t atNs, int64_t lateNs)
 bool startTimeline(const std::string& path, std::size_t maxEvents)
 {
     Recorder& r = recorder();
-    std::lock_guard<std::mutex> lock(r.control);
+    internal::MutexLock lock(r.control);
     if (r.file != nullptr || maxEvents == 0 || path.empty()) {
         return false;
     }
@@ -438,7 +440,7 @@ bool startTimeline(const std::string& path, std::size_t maxEvents)
     // The lanes lock orders this generation after the collection of the
     // last one for threads taking lanes over.
     {
-        std::lock_guard<std::mutex> lanes(r.lanesMutex);
+        internal::MutexLock lanes(r.lanesMutex);
         r.recording.store(r.lastGeneration, std::memory_order_seq_cst);
     }
     detail::switchTimelineHooks(true);
@@ -448,7 +450,7 @@ bool startTimeline(const std::string& path, std::size_t maxEvents)
 bool stopTimeline()
 {
     Recorder& r = recorder();
-    std::lock_guard<std::mutex> lock(r.control);
+    internal::MutexLock lock(r.control);
     if (r.file == nullptr) {
         return false;
     }
@@ -464,7 +466,7 @@ bool stopTimeline()
     std::vector<CollectedLane> lanesCollected;
     uint64_t dropped = 0;
     {
-        std::lock_guard<std::mutex> lanes(r.lanesMutex);
+        internal::MutexLock lanes(r.lanesMutex);
         for (Lane* lane : r.lanes) {
             while (lane->busy.load(std::memory_order_seq_cst)) {  // acquires the event it finishes
                 std::this_thread::yield();

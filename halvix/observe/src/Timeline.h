@@ -7,7 +7,7 @@
 
 namespace halvix::observe::timeline {
 
-// The hooks of queue/ObserverHooks.h while a timeline is recorded. Each
+// The hooks of halvix/src/ObserverHooks.h while a timeline is recorded. Each
 // returns at once when no recording is under way.
 void queueWaited(const char* queueName, int64_t beginNs, int64_t endNs);
 void macroRan(const std::string& laneName, const char* macroName, int64_t beginNs, int64_t endNs, int status);

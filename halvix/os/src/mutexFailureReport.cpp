@@ -1,3 +1,4 @@
+// The standard-output report of a mutex call that failed: call, code, meaning and backtrace.
 #include "halvix/os/src/mutexFailureReport.h"
 
 #include <errno.h>

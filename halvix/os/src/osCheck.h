@@ -12,7 +12,7 @@
 #define HALVIX_OS_SRC_OSCHECK_H
 
 #include "halvix/dbg/dbg.h"
-#include "halvix/dbg/src/Assert.h"
+#include "halvix/src/Assert.h"
 
 // HALVIX_ASSERT with an explicit signature text; active in every build type.
 #define HALVIX_OS_ASSERT(expr, signature)                                                                    \

@@ -78,6 +78,8 @@ static void* taskTrampolin(void* hTask)
     HALVIX_OS_TRACE_REFUSAL();
     status = pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
     HALVIX_OS_TRACE_REFUSAL();
+    // osTaskDestroy ends a detached task wherever it is: asynchronous by design.
+    // NOLINTNEXTLINE(concurrency-thread-canceltype-asynchronous)
     status = pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, nullptr);
     HALVIX_OS_TRACE_REFUSAL();
     showNameToOs(pTask->options.name);

@@ -26,7 +26,7 @@ constexpr int32_t DEFAULT_CAPACITY = 32;
 // The record behind a queue handle: the ring and its slots, allocated once.
 struct osPosixQueue_t
 {
-    osPosixQueue_t(Ring::Slot* slots, uint32_t capacity) : ring(slots, capacity), slots(slots) {}
+    osPosixQueue_t(Ring::Slot* ringSlots, uint32_t capacity) : ring(ringSlots, capacity), slots(ringSlots) {}
     Ring ring;
     Ring::Slot* slots;  // `capacity` of them
 };

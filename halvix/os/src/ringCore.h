@@ -56,10 +56,10 @@ public:
     };
 
     // A ring over `slots`, `capacity` (> 0) of them, whose turns are 0.
-    RingCore(Slot* slots, uint32_t capacity)
-        : slots(slots), capacity(capacity),
-          laneShift((capacity & (capacity - 1)) == 0 ? static_cast<uint32_t>(__builtin_ctz(capacity))
-                                                     : NO_SHIFT)
+    RingCore(Slot* ringSlots, uint32_t slotCount)
+        : slots(ringSlots), capacity(slotCount),
+          laneShift((slotCount & (slotCount - 1)) == 0 ? static_cast<uint32_t>(__builtin_ctz(slotCount))
+                                                       : NO_SHIFT)
     {
         // Relaxed: the creator publishes the ring with its handle.
         writers.position.store(0, std::memory_order_relaxed);
@@ -93,7 +93,8 @@ public:
                     slept = wait.slept;
                     return true;
                 }
-            } else if (ahead > 0 || !stillAt(writers, position)) {
+            } else if (ahead > 0 ||
+                       !stillAt(writers, position)) {  // NOLINT(bugprone-branch-clone): order matters
                 position = writers.position.load(std::memory_order_relaxed);  // overtaken: look again
             } else if (!awaitChange(slot, seen, writers.spinBudgetNs, wait)) {
                 slept = wait.slept;
@@ -125,7 +126,8 @@ public:
                     slept = wait.slept;
                     return true;
                 }
-            } else if (ahead > 0 || !stillAt(readers, position)) {
+            } else if (ahead > 0 ||
+                       !stillAt(readers, position)) {  // NOLINT(bugprone-branch-clone): order matters
                 position = readers.position.load(std::memory_order_relaxed);
             } else if (!awaitChange(slot, seen, readers.spinBudgetNs, wait)) {
                 slept = wait.slept;
@@ -166,7 +168,7 @@ private:
     // at the first wait, and holds for every wait of the call.
     struct Wait
     {
-        explicit Wait(long timeoutMs) : timeoutMs(timeoutMs) {}
+        explicit Wait(long limitMs) : timeoutMs(limitMs) {}
         long timeoutMs;
         bool started = false;
         bool slept = false;

@@ -33,7 +33,9 @@ void showNameToOs(const char* name)
         return;
     }
     char cut[OS_NAME_BYTES + 1] = "";
-    std::memcpy(cut, name, utils::utf8PrefixLength(name, std::strlen(name), OS_NAME_BYTES));
+    const std::size_t length = utils::utf8PrefixLength(name, std::strlen(name), OS_NAME_BYTES);
+    // The buffer is zero-filled and one byte longer than the cut: it stays terminated.
+    std::memcpy(cut, name, length);  // NOLINT(bugprone-not-null-terminated-result)
     // From the thread itself: no race with the thread's end. A refusal
     // (none is documented for a name of this length) leaves the old name.
     pthread_setname_np(pthread_self(), cut);

@@ -7,9 +7,9 @@
 #define HALVIX_OS_SRC_TASKRECORD_H
 
 #include "halvix/dbg/dbg.h"
-#include "halvix/dbg/src/Assert.h"
 #include "halvix/os/osTask.h"
 #include "halvix/os/src/osCheck.h"
+#include "halvix/src/Assert.h"
 
 #include <pthread.h>
 

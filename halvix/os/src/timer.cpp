@@ -58,6 +58,18 @@ timespec earlierBy(const timespec& deadline, long ns)
     return earlier;
 }
 
+// The timer's mutex taken and released as the lock analysis sees it (the
+// analysis cannot look into the OS layer's own calls).
+void lockTimer(osPosixTimer_t* pTimer) HALVIX_ACQUIRE(pTimer->mutex) HALVIX_NO_THREAD_SAFETY_ANALYSIS
+{
+    osMutexLock(pTimer->mutex, false);
+}
+
+void unlockTimer(osPosixTimer_t* pTimer) HALVIX_RELEASE(pTimer->mutex) HALVIX_NO_THREAD_SAFETY_ANALYSIS
+{
+    osMutexUnlock(pTimer->mutex);
+}
+
 bool reached(const timespec& deadline)
 {
     timespec now;
@@ -76,7 +88,7 @@ bool reached(const timespec& deadline)
 //
 // The last EXPIRY_SPIN_AHEAD_NS are spun without the mutex, so that starts
 // and stops never wait for the spin; a stop during it shows in the generation.
-bool waitForExpiry(osPosixTimer_t* pTimer, uint64_t generation)
+bool waitForExpiry(osPosixTimer_t* pTimer, uint64_t generation) HALVIX_REQUIRES(pTimer->mutex)
 {
     const bool spin = internal::FutexParking::severalCpus();
     const timespec wakeAt = spin ? earlierBy(pTimer->deadline, EXPIRY_SPIN_AHEAD_NS) : pTimer->deadline;
@@ -99,12 +111,12 @@ bool waitForExpiry(osPosixTimer_t* pTimer, uint64_t generation)
         }
     }
     const timespec deadline = pTimer->deadline;
-    osMutexUnlock(pTimer->mutex);
+    unlockTimer(pTimer);
     while (!reached(deadline)) {
         internal::FutexParking::pause();
     }
     expirySpinTaken.store(false, std::memory_order_relaxed);
-    osMutexLock(pTimer->mutex, false);
+    lockTimer(pTimer);
     return pTimer->generation == generation;
 }
 
@@ -120,9 +132,9 @@ void* timerThread(void* hTimer)
 
     for (;;) {
         osSemaphoreTake(pTimer->startSemaphore, -1);
-        osMutexLock(pTimer->mutex, false);
+        lockTimer(pTimer);
         if (pTimer->terminate) {
-            osMutexUnlock(pTimer->mutex);
+            unlockTimer(pTimer);
             return nullptr;
         }
         // Units outnumber live starts when a stop and a start came before the
@@ -130,16 +142,16 @@ void* timerThread(void* hTimer)
         // that unit, and a later unit that finds the timer disarmed is spent
         // without a wait.
         if (!pTimer->running) {
-            osMutexUnlock(pTimer->mutex);
+            unlockTimer(pTimer);
             continue;
         }
         if (waitForExpiry(pTimer, pTimer->generation)) {
             pTimer->running = false;
-            osMutexUnlock(pTimer->mutex);
+            unlockTimer(pTimer);
             pTimer->callback(pTimer);
-            osMutexLock(pTimer->mutex, false);
+            lockTimer(pTimer);
         }
-        osMutexUnlock(pTimer->mutex);
+        unlockTimer(pTimer);
     }
 }
 
@@ -150,7 +162,9 @@ osPosixTimer_t* toTimer(osTimer_t timer)
 
 }  // namespace
 
-void* osTimerCreate(void (*callback)(void*), osTaskOptions_t* options)
+// Fills the record without its mutex: no other thread sees it before
+// osTaskCreate starts the timer thread, which publishes it.
+void* osTimerCreate(void (*callback)(void*), osTaskOptions_t* options) HALVIX_NO_THREAD_SAFETY_ANALYSIS
 {
     osPosixTimer_t* pTimer = new (std::nothrow) osPosixTimer_t();
     HALVIX_OS_ASSERT(pTimer != __null, OS_TIMER_CREATE);
@@ -186,7 +200,7 @@ void osTimerStart(osTimer_t timer, long numMs)
 {
     HALVIX_OS_ASSERT(numMs >= 0, OS_TIMER_START);
     osPosixTimer_t* pTimer = toTimer(timer);
-    osMutexLock(pTimer->mutex, false);
+    lockTimer(pTimer);
     if (!pTimer->running) {
         pTimer->timeoutMs = numMs;
         osPosixGetTimeIn(&pTimer->deadline, numMs);
@@ -194,29 +208,29 @@ void osTimerStart(osTimer_t timer, long numMs)
         ++pTimer->generation;
         osSemaphoreGive(pTimer->startSemaphore);
     }
-    osMutexUnlock(pTimer->mutex);
+    unlockTimer(pTimer);
 }
 
 void osTimerStop(osTimer_t timer)
 {
     osPosixTimer_t* pTimer = toTimer(timer);
-    osMutexLock(pTimer->mutex, false);
+    lockTimer(pTimer);
     if (pTimer->running) {
         pTimer->running = false;
         ++pTimer->generation;
         osConditionBroadcast(pTimer->condition);
     }
-    osMutexUnlock(pTimer->mutex);
+    unlockTimer(pTimer);
 }
 
 void osTimerDestroy(osTimer_t timer)
 {
     osPosixTimer_t* pTimer = toTimer(timer);
     osTimerStop(timer);
-    osMutexLock(pTimer->mutex, false);
+    lockTimer(pTimer);
     pTimer->terminate = true;
     osSemaphoreGive(pTimer->startSemaphore);
-    osMutexUnlock(pTimer->mutex);
+    unlockTimer(pTimer);
     osTaskJoin(pTimer->task);
     osTaskDestroy(pTimer->task);
     osConditionDestroy(pTimer->condition);
@@ -228,20 +242,20 @@ void osTimerDestroy(osTimer_t timer)
 void osTimerSetData(osTimer_t timer, void* data)
 {
     osPosixTimer_t* pTimer = toTimer(timer);
-    osMutexLock(pTimer->mutex, false);
+    lockTimer(pTimer);
     // clang-format off
     HALVIX_OS_ASSERT(! (pTimer->running), OS_TIMER_SET_DATA);
     // clang-format on
     pTimer->data = data;
-    osMutexUnlock(pTimer->mutex);
+    unlockTimer(pTimer);
 }
 
 void* osTimerGetData(osTimer_t timer)
 {
     osPosixTimer_t* pTimer = toTimer(timer);
-    osMutexLock(pTimer->mutex, false);
+    lockTimer(pTimer);
     void* data = pTimer->data;
-    osMutexUnlock(pTimer->mutex);
+    unlockTimer(pTimer);
     return data;
 }
 

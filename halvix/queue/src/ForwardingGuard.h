@@ -112,7 +112,7 @@ private:
 class SharedGuard
 {
 public:
-    explicit SharedGuard(ForwardingGuard& guard) : guard(guard), slot(guard.lockShared()) {}
+    explicit SharedGuard(ForwardingGuard& toHold) : guard(toHold), slot(toHold.lockShared()) {}
     ~SharedGuard() { guard.unlockShared(slot); }
     SharedGuard(const SharedGuard&) = delete;
     SharedGuard& operator=(const SharedGuard&) = delete;
@@ -127,10 +127,10 @@ private:
 class ExclusiveGuard
 {
 public:
-    explicit ExclusiveGuard(ForwardingGuard& guard) : guard(guard) { guard.lock(); }
-    ExclusiveGuard(ForwardingGuard& guard, const std::function<void()>& betweenSlices) : guard(guard)
+    explicit ExclusiveGuard(ForwardingGuard& toHold) : guard(toHold) { toHold.lock(); }
+    ExclusiveGuard(ForwardingGuard& toHold, const std::function<void()>& betweenSlices) : guard(toHold)
     {
-        guard.lock(betweenSlices);
+        toHold.lock(betweenSlices);
     }
     ~ExclusiveGuard() { guard.unlock(); }
     ExclusiveGuard(const ExclusiveGuard&) = delete;

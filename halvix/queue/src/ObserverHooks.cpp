@@ -1,4 +1,5 @@
-#include "halvix/queue/ObserverHooks.h"
+// The table pointer by which observe reaches queues, Tasks and timers (null while off).
+#include "halvix/src/ObserverHooks.h"
 
 namespace halvix::queue::internal {
 

@@ -1,13 +1,14 @@
+// Queue: registration, writes and forwarding, reads, the registry printer and teardown.
 #include "halvix/queue/Queue.h"
 
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
 #include "halvix/os/osQueue.h"
-#include "halvix/queue/ObserverHooks.h"
 #include "halvix/queue/src/QueueCollection.h"
 #include "halvix/queue/src/QueueLinks.h"
-#include "halvix/singleton/src/RegistryPrinting.h"
-#include "halvix/utils/src/LabelledLine.h"
+#include "halvix/src/LabelledLine.h"
+#include "halvix/src/ObserverHooks.h"
+#include "halvix/src/RegistryPrinting.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -21,7 +22,7 @@ using error::Error;
 
 namespace {
 
-using Printing = singleton::RegistryPrinting<std::map<std::string, Queue*>>;
+using Printing = singleton::RegistryPrinting<collection::Map>;
 
 // The capacity osQueueCreate gives for -1 (osQueue.h).
 constexpr int OS_DEFAULT_SLOTS = 32;
@@ -60,19 +61,19 @@ Queue* leastUtilized(const std::vector<Queue*>& queues)
 
 // WRITE_ERROR: QueueNames.cpp.
 
-Queue::Queue(const std::string& name, unsigned long maxMacros)
-    : name(name), maxMacros(maxMacros), queueHandle(nullptr),
+Queue::Queue(const std::string& queueName, unsigned long macroSlots)
+    : name(queueName), maxMacros(macroSlots), queueHandle(nullptr),
       queueSelectionAlgorithm(selectLeastUtilizedQueue), links(new Links),
-      slots(static_cast<int>(maxMacros) == -1 ? OS_DEFAULT_SLOTS : static_cast<int>(maxMacros))
+      slots(static_cast<int>(macroSlots) == -1 ? OS_DEFAULT_SLOTS : static_cast<int>(macroSlots))
 {
     bool registered = false;
     {
         collection::Locked queues;
-        if (queues.map().count(name) == 0) {
+        if (queues.map().count(queueName) == 0) {
             // The low 32 bits as a signed count: the all-ones value becomes
             // -1, the OS layer's default size.
-            queueHandle = os::osQueueCreate(static_cast<int>(maxMacros));
-            queues.map()[name] = this;
+            queueHandle = os::osQueueCreate(static_cast<int>(macroSlots));
+            queues.map()[queueName] = this;
             registered = true;
         }
     }
@@ -80,7 +81,8 @@ Queue::Queue(const std::string& name, unsigned long maxMacros)
     if (!registered) {
         delete links;
         HALVIX_THROW("Queue", Error::ALREADY_EXISTS, Error::ERROR,
-                     "Queue '" + name + "' is already in the Queue Collection (i.e., name is not unique).");
+                     "Queue '" + queueName +
+                         "' is already in the Queue Collection (i.e., name is not unique).");
     }
 }
 
@@ -154,16 +156,16 @@ bool Queue::write(const Macro* macroPtr, int timeout)
         HALVIX_THROW("write", Error::NULL_PTR, Error::ERROR,
                      "Null pointer (macroPtr) passed to Queue::write for queue '" + name + "'.");
     }
-    bool written = false;
+    bool accepted = false;
     bool selected = true;
     if (numQueuesToForwardTo.load(std::memory_order_acquire) == 0) {
-        written = store(macroPtr, timeout);
+        accepted = store(macroPtr, timeout);
     } else {
         // Held until the target has the macro (or refused it): a target that
-        // stopForwardingTo removes is never written after that call returned.
+        // stopForwardingTo removes is never accepted after that call returned.
         SharedGuard guard(links->guard);
         if (queuesToForwardTo.empty()) {
-            written = store(macroPtr, timeout);  // the last target went meanwhile
+            accepted = store(macroPtr, timeout);  // the last target went meanwhile
         } else {
             // The default selection reads the list in place: the copy that the
             // selection function's signature asks for would cost an allocation
@@ -172,7 +174,7 @@ bool Queue::write(const Macro* macroPtr, int timeout)
                                 ? leastUtilized(queuesToForwardTo)
                                 : queueSelectionAlgorithm(macroPtr, queuesToForwardTo);
             selected = target != nullptr;
-            written = selected && target->write(macroPtr, timeout);
+            accepted = selected && target->write(macroPtr, timeout);
         }
     }
     if (!selected) {
@@ -181,11 +183,11 @@ bool Queue::write(const Macro* macroPtr, int timeout)
                           name + "'.");
         return false;
     }
-    if (!written) {
+    if (!accepted) {
         HALVIX_REPORT("write", WRITE_ERROR, Error::ERROR,
                       "Could not write macro '" + macroPtr->getName() + "' to queue '" + name + "'.");
     }
-    return written;
+    return accepted;
 }
 
 bool Queue::storeQuietly(const Macro* macroPtr, int timeout)
@@ -223,6 +225,8 @@ void Queue::setQueueSelectionAlgorithm(Queue* (*const& algorithm)(const Macro*, 
     queueSelectionAlgorithm = algorithm;
 }
 
+// By value, as every selection function receives its list (SelectionAlgorithm).
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 Queue* Queue::selectLeastUtilizedQueue(const Macro*, std::vector<Queue*> queues)
 {
     return leastUtilized(queues);

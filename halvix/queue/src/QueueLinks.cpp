@@ -1,3 +1,4 @@
+// The lock and the wake-up that the forwarding links of every queue share, never destroyed.
 #include "halvix/queue/src/QueueLinks.h"
 
 namespace halvix::queue {

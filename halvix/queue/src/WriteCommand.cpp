@@ -1,3 +1,4 @@
+// WriteCommand: hands the macro that runs it on to another queue.
 #include "halvix/queue/WriteCommand.h"
 
 #include "halvix/error/Error.h"
@@ -7,14 +8,14 @@ namespace halvix::queue {
 
 using error::Error;
 
-WriteCommand::WriteCommand(Queue* queuePtr, command::Macro* macroPtr, int timeout)
-    : Command("WriteCommand"), queuePtr(queuePtr), macroPtr(macroPtr), timeout(timeout)
+WriteCommand::WriteCommand(Queue* targetPtr, command::Macro* writtenPtr, int timeoutMs)
+    : Command("WriteCommand"), queuePtr(targetPtr), macroPtr(writtenPtr), timeout(timeoutMs)
 {
-    if (queuePtr == nullptr) {
+    if (targetPtr == nullptr) {
         HALVIX_THROW("WriteCommand", Error::NULL_PTR, Error::ERROR,
                      "Null pointer (queuePtr) passed to WriteCommand::WriteCommand.");
     }
-    if (macroPtr == nullptr) {
+    if (writtenPtr == nullptr) {
         HALVIX_THROW("WriteCommand", Error::NULL_PTR, Error::ERROR,
                      "Null pointer (macroPtr) passed to WriteCommand::WriteCommand.");
     }

@@ -1,3 +1,4 @@
+// WriteableQueue: anchors the interface's virtual table in the library.
 #include "halvix/queue/WriteableQueue.h"
 
 namespace halvix::queue {

@@ -1,3 +1,4 @@
+// Strategy: the registry of strategies by type, entering and leaving it, and its printer.
 #include "halvix/strategy/Strategy.h"
 
 #include "halvix/singleton/SingletonT.h"
@@ -36,18 +37,19 @@ void enter(Strategy::StrategyCollectionInfo& info, Strategy* strategy, bool isDe
 // A new type is filled before it is published in the map, so a failure
 // half-way never leaves a type without a record, which every reader of the
 // registry would follow.
-Strategy::Strategy(const std::string& type, const std::string& name, bool isDefault) : type(type), name(name)
+Strategy::Strategy(const std::string& strategyType, const std::string& strategyName, bool isDefault)
+    : type(strategyType), name(strategyName)
 {
     Registry& types = registry();
-    auto entry = types.find(type);
+    auto entry = types.find(strategyType);
     if (entry != types.end()) {
         enter(*entry->second, this, isDefault);
         return;
     }
     auto info = std::make_unique<StrategyCollectionInfo>();
     enter(*info, this, isDefault);
-    types.emplace(type, info.get());
-    info.release();  // lives as long as the process
+    types.emplace(strategyType, info.get());
+    static_cast<void>(info.release());  // lives as long as the process
 }
 
 Strategy::~Strategy()

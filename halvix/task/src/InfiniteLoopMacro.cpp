@@ -1,9 +1,10 @@
+// InfiniteLoopMacro: a macro that writes itself back to its queue after every run.
 #include "halvix/task/InfiniteLoopMacro.h"
 
 namespace halvix::task {
 
-InfiniteLoopMacro::InfiniteLoopMacro(queue::WriteableQueue* queuePtr)
-    : Macro("InfiniteLoopMacro", true, false), queuePtr(queuePtr)
+InfiniteLoopMacro::InfiniteLoopMacro(queue::WriteableQueue* loopQueuePtr)
+    : Macro("InfiniteLoopMacro", true, false), queuePtr(loopQueuePtr)
 {
 }
 

@@ -1,3 +1,4 @@
+// MacroInProgress: the name and start of the macro a Task runs now, read from other threads.
 #include "halvix/task/MacroInProgress.h"
 
 #include "halvix/utils/Utf8.h"

@@ -4,11 +4,11 @@
 
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
-#include "halvix/singleton/src/RegistryPrinting.h"
+#include "halvix/src/LabelledLine.h"
+#include "halvix/src/RegistryPrinting.h"
 #include "halvix/task/TerminateTaskMacro.h"
 #include "halvix/task/src/TaskCollection.h"
 #include "halvix/task/src/ThreadTask.h"
-#include "halvix/utils/src/LabelledLine.h"
 
 #include <atomic>
 #include <cstdio>
@@ -45,20 +45,20 @@ void leaveCollection(const std::string& name, const Task* task)
 
 }  // namespace
 
-Task::Task(const std::string& name, queue::Queue* queuePtr, unsigned long maxMacros)
-    : name(name), eventQueue(name + "-TaskEventQueue", maxMacros), autoDelete(false), state(NOT_RUNNING),
-      osTaskPtr(nullptr), exitStatus(0)
+Task::Task(const std::string& taskName, queue::Queue* queuePtr, unsigned long maxMacros)
+    : name(taskName), eventQueue(taskName + "-TaskEventQueue", maxMacros), autoDelete(false),
+      state(NOT_RUNNING), osTaskPtr(nullptr), exitStatus(0)
 {
     // Look-up and entry under one lock, so two threads building Tasks of the
     // same name cannot both succeed.
     bool registered;
     {
         collection::Locked tasks;
-        registered = tasks.map().emplace(name, this).second;
+        registered = tasks.map().emplace(taskName, this).second;
     }
     if (!registered) {
         HALVIX_THROW("Task", Error::ALREADY_EXISTS, Error::ERROR,
-                     "Task '" + name + "' is already in the Task Collection (i.e., name is not unique).");
+                     "Task '" + taskName + "' is already in the Task Collection (i.e., name is not unique).");
     }
     if (queuePtr != nullptr) {
         try {
@@ -66,7 +66,7 @@ Task::Task(const std::string& name, queue::Queue* queuePtr, unsigned long maxMac
         } catch (...) {
             // A strategy may throw from the forwarding warning; the Task then
             // does not exist and must not stay registered.
-            leaveCollection(name, this);
+            leaveCollection(taskName, this);
             throw;
         }
     }

@@ -2,7 +2,7 @@
 #ifndef HALVIX_TASK_SRC_TASKCOLLECTION_H
 #define HALVIX_TASK_SRC_TASKCOLLECTION_H
 
-#include "halvix/singleton/src/LockedRegistry.h"
+#include "halvix/src/LockedRegistry.h"
 #include "halvix/task/Task.h"
 
 #include <map>
@@ -10,7 +10,12 @@
 
 namespace halvix::task::collection {
 
-using Map = std::map<std::string, Task*>;
+// A type of its own, hidden: SingletonT<Map> takes the visibility of its
+// argument, so the registry's instance stays inside the shared object and an
+// application cannot reach it without the registry's lock.
+struct HALVIX_INTERNAL Map : std::map<std::string, Task*>
+{
+};
 
 // The Task Collection, locked for the caller's scope. The map owns no Task.
 using Locked = singleton::LockedRegistry<Map>;

@@ -1,3 +1,4 @@
+// TaskControl: anchors the interface's virtual table in the library.
 #include "halvix/task/TaskControl.h"
 
 namespace halvix::task {

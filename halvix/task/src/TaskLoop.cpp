@@ -5,7 +5,7 @@
 
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
-#include "halvix/queue/ObserverHooks.h"
+#include "halvix/src/ObserverHooks.h"
 #include "halvix/task/TerminateTaskMacro.h"
 #include "halvix/task/src/ThreadTask.h"
 
@@ -25,7 +25,8 @@ namespace {
 
 void* statusAsResult(int status)
 {
-    return reinterpret_cast<void*>(static_cast<intptr_t>(status));
+    // The OS layer hands a thread's result on as a pointer.
+    return reinterpret_cast<void*>(static_cast<intptr_t>(status));  // NOLINT(performance-no-int-to-ptr)
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// DeleteProcessTimeoutMacroCommand: deletes a destroyed timer's macro on its consumer's thread.
 #include "halvix/timer/DeleteProcessTimeoutMacroCommand.h"
 
 #include "halvix/timer/src/ProcessTimeoutMacro.h"
@@ -9,12 +10,11 @@ namespace halvix::timer {
 
 using error::Error;
 
-DeleteProcessTimeoutMacroCommand::DeleteProcessTimeoutMacroCommand(unsigned int timerId,
-                                                                   command::Macro* processTimeoutMacroPtr)
-    : Command("DeleteProcessTimeoutMacroCommand"), timerId(timerId),
-      processTimeoutMacroPtr(processTimeoutMacroPtr)
+DeleteProcessTimeoutMacroCommand::DeleteProcessTimeoutMacroCommand(unsigned int deletedTimerId,
+                                                                   command::Macro* macroPtr)
+    : Command("DeleteProcessTimeoutMacroCommand"), timerId(deletedTimerId), processTimeoutMacroPtr(macroPtr)
 {
-    if (processTimeoutMacroPtr == nullptr) {
+    if (macroPtr == nullptr) {
         HALVIX_THROW("DeleteProcessTimeoutMacroCommand", Error::NULL_PTR, Error::ERROR,
                      "Null pointer (processTimeoutMacroPtr) passed to "
                      "DeleteProcessTimeoutMacroCommand::DeleteProcessTimeoutMacroCommand.");

@@ -1,3 +1,4 @@
+// Lateness: a histogram of how late a timer's deliveries reach handleTimeout.
 #include "halvix/timer/Lateness.h"
 
 namespace halvix::timer {

@@ -1,8 +1,9 @@
+// ProcessTimeoutCommand: calls handleTimeout for a current delivery, drops a stale one.
 #include "halvix/timer/ProcessTimeoutCommand.h"
 
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
-#include "halvix/queue/ObserverHooks.h"
+#include "halvix/src/ObserverHooks.h"
 #include "halvix/task/Task.h"
 #include "halvix/timer/Timer.h"
 #include "halvix/timer/src/ProcessTimeoutMacro.h"
@@ -12,21 +13,21 @@ namespace halvix::timer {
 
 using error::Error;
 
-ProcessTimeoutCommand::ProcessTimeoutCommand(Timer* timerPtr)
-    : Command("ProcessTimeoutCommand"), timerPtr(timerPtr), timerId(0), startId(0)
+ProcessTimeoutCommand::ProcessTimeoutCommand(Timer* timer)
+    : Command("ProcessTimeoutCommand"), timerPtr(timer), timerId(0), startId(0)
 {
-    if (timerPtr == nullptr) {
+    if (timer == nullptr) {
         HALVIX_THROW("ProcessTimeoutCommand", Error::NULL_PTR, Error::ERROR,
                      "Null pointer (timerPtr) passed to ProcessTimeoutCommand::ProcessTimeoutCommand.");
     }
-    timerId = timerPtr->getId();
+    timerId = timer->getId();
 }
 
 ProcessTimeoutCommand::~ProcessTimeoutCommand() = default;
 
-void ProcessTimeoutCommand::setStartId(unsigned int startId)
+void ProcessTimeoutCommand::setStartId(unsigned int generation)
 {
-    this->startId.store(startId, std::memory_order_release);
+    this->startId.store(generation, std::memory_order_release);
 }
 
 bool ProcessTimeoutCommand::stopMacro() const

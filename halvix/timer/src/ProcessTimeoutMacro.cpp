@@ -1,3 +1,4 @@
+// ProcessTimeoutMacro: a timer's delivery, its overruns and its hand-over at destruction.
 #include "halvix/timer/src/ProcessTimeoutMacro.h"
 
 #include "halvix/error/Error.h"
@@ -12,8 +13,8 @@ using error::Error;
 
 thread_local int handlersRunningHere = 0;
 
-ProcessTimeoutMacro::ProcessTimeoutMacro(queue::Queue* queuePtr, unsigned int timerId)
-    : Macro("Process Timeout Macro", false, false), queuePtr(queuePtr), timerId(timerId)
+ProcessTimeoutMacro::ProcessTimeoutMacro(queue::Queue* deliveryQueuePtr, unsigned int ownerId)
+    : Macro("Process Timeout Macro", false, false), queuePtr(deliveryQueuePtr), timerId(ownerId)
 {
 }
 
@@ -22,7 +23,7 @@ ProcessTimeoutMacro::~ProcessTimeoutMacro() = default;
 void ProcessTimeoutMacro::release()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        internal::MutexLock lock(mutex);
         if (posted) {
             orphaned = true;  // the delivery deletes it as it ends
             return;
@@ -34,7 +35,7 @@ void ProcessTimeoutMacro::release()
 int ProcessTimeoutMacro::myExecute()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        internal::MutexLock lock(mutex);
         ++busy;
     }
     struct Finish
@@ -47,7 +48,7 @@ int ProcessTimeoutMacro::myExecute()
 
 void ProcessTimeoutMacro::finish()
 {
-    std::unique_lock<std::mutex> lock(mutex);
+    internal::UniqueMutexLock lock(mutex);
     bool reposted = false;
     bool lost = false;
     if (handedOver > 0) {

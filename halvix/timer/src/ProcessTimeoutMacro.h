@@ -18,10 +18,11 @@
 
 #include "halvix/command/Macro.h"
 #include "halvix/queue/Queue.h"
+#include "halvix/src/ThreadSafety.h"
+#include "halvix/timer/src/TimerRegistry.h"
 
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 
 namespace halvix::timer {
 
@@ -45,13 +46,14 @@ public:
     void release();
 
     // The Timer's delivery lock: guards the Timer's state changes and the
-    // fields below.
-    std::mutex mutex;
-    std::condition_variable idle;  // busy fell to 0
-    bool posted = false;           // in a queue or being delivered
-    unsigned int handedOver = 0;   // overruns the posted delivery still owes
-    int busy = 0;                  // deliveries inside execute()
-    bool orphaned = false;         // released while posted
+    // fields below. Taken after the timer registry's lock, never before it;
+    // the OS timer's mutex is taken inside it (osTimerStart, osTimerStop).
+    internal::Mutex mutex HALVIX_ACQUIRED_AFTER(registry::Locked::m_mutex);
+    std::condition_variable idle;                          // busy fell to 0
+    bool posted HALVIX_GUARDED_BY(mutex) = false;          // in a queue or being delivered
+    unsigned int handedOver HALVIX_GUARDED_BY(mutex) = 0;  // overruns the posted delivery still owes
+    int busy HALVIX_GUARDED_BY(mutex) = 0;                 // deliveries inside execute()
+    bool orphaned HALVIX_GUARDED_BY(mutex) = false;        // released while posted
     // Expiries that found the previous delivery still waiting or running.
     // Relaxed: a statistic, read on its own.
     std::atomic<unsigned long> overruns{0};

@@ -1,18 +1,19 @@
+// Timer: ids and registry, start and stop, expiry on the timer thread, teardown.
 #include "halvix/timer/Timer.h"
 
 #include "halvix/command/Macro.h"
 #include "halvix/error/Error.h"
 #include "halvix/error/Report.h"
 #include "halvix/os/osTimer.h"
-#include "halvix/queue/ObserverHooks.h"
 #include "halvix/queue/WriteCommand.h"
 #include "halvix/singleton/SingletonT.h"
+#include "halvix/src/LabelledLine.h"
+#include "halvix/src/ObserverHooks.h"
 #include "halvix/task/Task.h"
 #include "halvix/timer/DeleteProcessTimeoutMacroCommand.h"
 #include "halvix/timer/ProcessTimeoutCommand.h"
 #include "halvix/timer/src/ProcessTimeoutMacro.h"
 #include "halvix/timer/src/TimerRegistry.h"
-#include "halvix/utils/src/LabelledLine.h"
 
 #include <algorithm>
 #include <cstring>
@@ -62,9 +63,10 @@ std::string alreadyRunning(unsigned int id)
 
 }  // namespace
 
-Timer::Timer(queue::Queue* queuePtr, const os::osTaskOptions_t* options)
-    : queuePtr(queuePtr), id(0), osTimerPtr(nullptr), state(STOPPED), processTimeoutMacroPtr(nullptr),
-      processTimeoutCommandPtr(nullptr), startId(0), repeatRate(0), argPtr(nullptr)
+Timer::Timer(queue::Queue* requestedQueuePtr, const os::osTaskOptions_t* options)
+    : queuePtr(requestedQueuePtr), id(0), osTimerPtr(nullptr), state(STOPPED),
+      processTimeoutMacroPtr(nullptr), processTimeoutCommandPtr(nullptr), startId(0), repeatRate(0),
+      argPtr(nullptr)
 {
     {
         // The id is reserved at once, so a timer built on another thread
@@ -119,10 +121,10 @@ ProcessTimeoutMacro& Timer::deliveries() const
     return *static_cast<ProcessTimeoutMacro*>(processTimeoutMacroPtr);
 }
 
-bool Timer::startRelative(unsigned int ms, unsigned int repeatRate, void* argPtr)
+bool Timer::startRelative(unsigned int ms, unsigned int periodMs, void* userArgPtr)
 {
     ProcessTimeoutMacro& record = deliveries();
-    std::unique_lock<std::mutex> lock(record.mutex);
+    internal::UniqueMutexLock lock(record.mutex);
     if (state.load(std::memory_order_relaxed) == RUNNING) {
         lock.unlock();
         HALVIX_REPORT("startRelative", WRONG_STATE_ERROR, Error::ERROR, alreadyRunning(id));
@@ -131,8 +133,8 @@ bool Timer::startRelative(unsigned int ms, unsigned int repeatRate, void* argPtr
     const unsigned int generation = startId.load(std::memory_order_relaxed) + 1;
     startId.store(generation, std::memory_order_release);
     processTimeoutCommandPtr->setStartId(generation);
-    this->repeatRate.store(repeatRate, std::memory_order_relaxed);
-    this->argPtr.store(argPtr, std::memory_order_release);
+    this->repeatRate.store(periodMs, std::memory_order_relaxed);
+    this->argPtr.store(userArgPtr, std::memory_order_release);
     state.store(RUNNING, std::memory_order_release);
     record.handedOver = 0;  // overruns of an earlier start never count for this one
     // Taken before the OS timer takes its own deadline: the current start
@@ -142,7 +144,7 @@ bool Timer::startRelative(unsigned int ms, unsigned int repeatRate, void* argPtr
     return true;
 }
 
-bool Timer::startAbsolute(long time, unsigned int repeatRate, void* argPtr)
+bool Timer::startAbsolute(long time, unsigned int periodMs, void* userArgPtr)
 {
     const long now = static_cast<long>(::time(nullptr));
     if (getState() == RUNNING) {
@@ -157,13 +159,13 @@ bool Timer::startAbsolute(long time, unsigned int repeatRate, void* argPtr)
                           std::to_string(MAX_SECONDS_AHEAD) + " seconds.");
         return false;
     }
-    return startRelative(static_cast<unsigned int>(1000 * secondsAhead), repeatRate, argPtr);
+    return startRelative(static_cast<unsigned int>(1000 * secondsAhead), periodMs, userArgPtr);
 }
 
 void Timer::stop()
 {
     ProcessTimeoutMacro& record = deliveries();
-    std::unique_lock<std::mutex> lock(record.mutex);
+    internal::UniqueMutexLock lock(record.mutex);
     if (state.load(std::memory_order_relaxed) == STOPPED) {
         lock.unlock();
         HALVIX_REPORT("stop", WRONG_STATE_ERROR, Error::WARNING,
@@ -176,7 +178,7 @@ void Timer::stop()
     os::osTimerStop(osTimerPtr);
     // From here every delivery checks against the new generation; one that
     // passed its check before must finish before stop returns.
-    waitForDeliveriesElsewhere(lock);
+    waitForDeliveriesElsewhere(lock.native());
 }
 
 void Timer::processTimeout()
@@ -185,7 +187,7 @@ void Timer::processTimeout()
     {
         // Decided under the delivery lock, so a stop on another thread either
         // comes first (nothing is re-armed) or after (and disarms the re-arm).
-        std::lock_guard<std::mutex> lock(record.mutex);
+        internal::MutexLock lock(record.mutex);
         // A one-shot start takes one expiry: EXPIRED drops any other.
         if (state.load(std::memory_order_relaxed) != RUNNING) {
             return;
@@ -227,7 +229,7 @@ void Timer::processTimeout()
     }
     if (!postDelivery()) {
         {
-            std::lock_guard<std::mutex> lock(record.mutex);
+            internal::MutexLock lock(record.mutex);
             record.posted = false;  // else every later expiry would wait for it
         }
         HALVIX_REPORT("processTimeout", TIMER_ERROR, Error::ERROR,
@@ -274,14 +276,14 @@ void Timer::cleanUp()
     }
     ProcessTimeoutMacro& record = deliveries();
     {
-        std::unique_lock<std::mutex> lock(record.mutex);
+        internal::UniqueMutexLock lock(record.mutex);
         if (state.load(std::memory_order_relaxed) != STOPPED) {
             lock.unlock();
             stop();
             lock.lock();
         }
         // Also after a stop issued from a handler, which did not wait.
-        waitForDeliveriesElsewhere(lock);
+        waitForDeliveriesElsewhere(lock.native());
     }
     os::osTimerDestroy(osTimerPtr);  // joins the timer thread: no expiry runs after this
     osTimerPtr = nullptr;
@@ -317,7 +319,10 @@ void Timer::waitForDeliveriesElsewhere(std::unique_lock<std::mutex>& lock)
         return;  // see the class comment: a handler never waits for another
     }
     ProcessTimeoutMacro& record = deliveries();
-    record.idle.wait(lock, [&record] { return record.busy == 0; });
+    record.mutex.assertHeld();  // `lock` holds it
+    while (record.busy != 0) {
+        record.idle.wait(lock);
+    }
 }
 
 uint64_t Timer::getOverruns() const

@@ -1,3 +1,4 @@
+// Data formatting helpers: hex dumps, packed decimal and base-2 text.
 #include "halvix/utils/Utils.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// Environment helpers: environment variables, the user's name and date text.
 #include "halvix/utils/Utils.h"
 
 #include <pthread.h>

@@ -1,4 +1,4 @@
-// halvix/singleton/src/RegistryPrinting.h - printing a registry's entries
+// halvix/src/RegistryPrinting.h - printing a registry's entries
 // without holding its lock (internal).
 //
 // outputQueues and outputTasks print every entry through its virtual
@@ -11,10 +11,10 @@
 //
 // Rule that follows: an output() called by a registry printer must not
 // destroy an entry of that registry (its leave would wait for the printer).
-#ifndef HALVIX_SINGLETON_SRC_REGISTRYPRINTING_H
-#define HALVIX_SINGLETON_SRC_REGISTRYPRINTING_H
+#ifndef HALVIX_SRC_REGISTRYPRINTING_H
+#define HALVIX_SRC_REGISTRYPRINTING_H
 
-#include "halvix/singleton/src/LockedRegistry.h"
+#include "halvix/src/LockedRegistry.h"
 
 #include <mutex>
 #include <shared_mutex>
@@ -76,4 +76,4 @@ private:
 
 }  // namespace halvix::singleton
 
-#endif  // HALVIX_SINGLETON_SRC_REGISTRYPRINTING_H
+#endif  // HALVIX_SRC_REGISTRYPRINTING_H

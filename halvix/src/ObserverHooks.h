@@ -1,4 +1,4 @@
-// halvix/queue/ObserverHooks.h - where halvix/observe plugs into the queues,
+// halvix/src/ObserverHooks.h - where halvix/observe plugs into the queues,
 // Tasks and timers below it (internal: not for applications).
 //
 // Observation is opt-in: until halvix/observe switches it on, a queue write,
@@ -9,11 +9,12 @@
 // relaxed atomics of their own, and hand timeline events to the table's
 // functions when those are set.
 //
-// It lives in the queue module because that is the lowest module that needs
-// it: Tasks and timers stand on queues and include it from here, while
-// nothing below observe ever includes observe.
-#ifndef HALVIX_QUEUE_OBSERVERHOOKS_H
-#define HALVIX_QUEUE_OBSERVERHOOKS_H
+// The table pointer is defined by the queue module, the lowest one that
+// needs it (queue/src/ObserverHooks.cpp); queues, Tasks, timers and observe
+// share this header from the internal folder, so nothing below observe ever
+// includes observe and applications never see the hooks.
+#ifndef HALVIX_SRC_OBSERVERHOOKS_H
+#define HALVIX_SRC_OBSERVERHOOKS_H
 
 #include <halvix/Export.h>
 
@@ -70,4 +71,4 @@ inline void raiseMark(std::atomic<uint64_t>& mark, uint64_t value)
 
 }  // namespace halvix::queue::internal
 
-#endif  // HALVIX_QUEUE_OBSERVERHOOKS_H
+#endif  // HALVIX_SRC_OBSERVERHOOKS_H

@@ -1,6 +1,6 @@
-// halvix/utils/src/LabelledLine.h - one line of an object dump (internal).
-#ifndef HALVIX_UTILS_SRC_LABELLEDLINE_H
-#define HALVIX_UTILS_SRC_LABELLEDLINE_H
+// halvix/src/LabelledLine.h - one line of an object dump (internal).
+#ifndef HALVIX_SRC_LABELLEDLINE_H
+#define HALVIX_SRC_LABELLEDLINE_H
 
 #include <ostream>
 #include <string>
@@ -28,4 +28,4 @@ inline std::string quoted(const std::string& text)
 
 }  // namespace halvix::utils
 
-#endif  // HALVIX_UTILS_SRC_LABELLEDLINE_H
+#endif  // HALVIX_SRC_LABELLEDLINE_H

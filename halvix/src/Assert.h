@@ -1,4 +1,4 @@
-// halvix/dbg/src/Assert.h - the library's assertions (internal).
+// halvix/src/Assert.h - the library's assertions (internal).
 //
 // The texts of failed assertions (expression and function signature) are part
 // of the library's behaviour, so HALVIX_ASSERT stops the process in every
@@ -6,8 +6,8 @@
 // is in CMake's Release and RelWithDebInfo builds. The message has the C
 // library's form ("file:line: function: Assertion `expr' failed.") because it
 // goes through the C library's own assertion routine.
-#ifndef HALVIX_DBG_SRC_ASSERT_H
-#define HALVIX_DBG_SRC_ASSERT_H
+#ifndef HALVIX_SRC_ASSERT_H
+#define HALVIX_SRC_ASSERT_H
 
 namespace halvix::dbg {
 
@@ -19,8 +19,9 @@ namespace halvix::dbg {
 
 }  // namespace halvix::dbg
 
-#define HALVIX_ASSERT(expr)                                                                          \
-    (static_cast<bool>(expr) ? static_cast<void>(0)                                                 \
-                             : ::halvix::dbg::assertionFailed(#expr, __FILE__, __LINE__, __PRETTY_FUNCTION__))
+#define HALVIX_ASSERT(expr)                                                                                  \
+    (static_cast<bool>(expr)                                                                                 \
+         ? static_cast<void>(0)                                                                              \
+         : ::halvix::dbg::assertionFailed(#expr, __FILE__, __LINE__, __PRETTY_FUNCTION__))
 
-#endif  // HALVIX_DBG_SRC_ASSERT_H
+#endif  // HALVIX_SRC_ASSERT_H
