@@ -105,7 +105,7 @@ public:
 class ValidateOrder : public Command
 {
 public:
-    explicit ValidateOrder(int order) : Command("ValidateOrder"), order(order) {}
+    explicit ValidateOrder(int number) : Command("ValidateOrder"), order(number) {}
 
 protected:
     int myExecute() override
@@ -125,7 +125,7 @@ private:
 class ShipOrder : public Command
 {
 public:
-    explicit ShipOrder(int order) : Command("ShipOrder"), order(order) {}
+    explicit ShipOrder(int number) : Command("ShipOrder"), order(number) {}
 
 protected:
     int myExecute() override
@@ -194,7 +194,7 @@ private:
 class Announce : public Command
 {
 public:
-    explicit Announce(std::string what) : Command("Announce"), what(std::move(what)) {}
+    explicit Announce(std::string text) : Command("Announce"), what(std::move(text)) {}
 
 protected:
     int myExecute() override
