@@ -35,7 +35,8 @@ class Probe : public Command
 public:
     Probe(
         Log& into, char letter, int returns = 0, bool stops = false, std::function<void()> also = [] {})
-        : Command(std::string(1, letter)), log(into), id(letter), result(returns), stop(stops), action(std::move(also))
+        : Command(std::string(1, letter)), log(into), id(letter), result(returns), stop(stops),
+          action(std::move(also))
     {
     }
     ~Probe() override { ++log.destroyed; }

@@ -146,9 +146,8 @@ TEST(OsTask, JoinHandsOverTheResultOnceAndTheLifeIsTraced)
     const std::string handle = hexText(task);
     for (const std::string& line :
          {"Spawning task. Task object at " + handle + "\n\n", std::string("taskTrampolin "),
-          "In task trampoin. hTask at " + handle + "\n",
-          "pOptions->reserved is " + hexText(&marker) + "\n", std::string("Requested priority 0\n"),
-          std::string("Actual priority is 0\n"),
+          "In task trampoin. hTask at " + handle + "\n", "pOptions->reserved is " + hexText(&marker) + "\n",
+          std::string("Requested priority 0\n"), std::string("Actual priority is 0\n"),
           std::string("Simulated priority only\n")}) {  // the last: the attached main thread
         EXPECT_NE(std::string::npos, traces.find(line)) << line;
     }

@@ -224,7 +224,10 @@ struct Shared
 class Torturer
 {
 public:
-    Torturer(int threadIndex, Shared& objects) : index(threadIndex), random(1000 + threadIndex), shared(objects) {}
+    Torturer(int threadIndex, Shared& objects)
+        : index(threadIndex), random(1000 + threadIndex), shared(objects)
+    {
+    }
 
     void run(Clock::time_point deadline)
     {
@@ -278,7 +281,7 @@ private:
             if (random() % 3 == 0) {
                 task.terminate(false);  // the destructor or the next start joins
                 eventually([&task] { return !task.isThreadOfExecutionRunning(); },
-                          std::chrono::milliseconds(random() % 2 == 0 ? 0 : 20));
+                           std::chrono::milliseconds(random() % 2 == 0 ? 0 : 20));
             } else {
                 task.terminate(true);
             }

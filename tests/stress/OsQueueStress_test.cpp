@@ -12,8 +12,8 @@
 
 #include <cstdint>
 #include <future>
-#include <string>
 #include <random>
+#include <string>
 #include <tuple>
 #include <vector>
 

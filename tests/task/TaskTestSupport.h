@@ -26,7 +26,8 @@ class FunctionCommand : public command::Command
 {
 public:
     template <typename Work>
-    explicit FunctionCommand(Work function) : Command("FunctionCommand"), work(withResult(std::move(function)))
+    explicit FunctionCommand(Work function)
+        : Command("FunctionCommand"), work(withResult(std::move(function)))
     {
     }
 

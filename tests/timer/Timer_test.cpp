@@ -40,9 +40,9 @@ TEST(Timer, AOneShotStartFiresOnceNeverEarlyOnTheConsumerAndAnExpiredTimerRestar
     ASSERT_TRUE(timer.waitForTimeouts(2));
     std::this_thread::sleep_for(milliseconds(30));
     EXPECT_EQ(timer.timeouts.load(), 2);  // one-shot: no third
-    EXPECT_EQ(errors.reports(), Lines{"WrongTimerState/ERROR/startRelative: Timer " +
-                                      std::to_string(timer.getId()) +
-                                      " can not be started - timer is already running."});
+    EXPECT_EQ(errors.reports(),
+              Lines{"WrongTimerState/ERROR/startRelative: Timer " + std::to_string(timer.getId()) +
+                    " can not be started - timer is already running."});
 }
 
 TEST(Timer, ARepeatingTimerFiresUntilStoppedAndOnlyAStoppedTimerRefusesAStop)
@@ -76,7 +76,8 @@ TEST(Timer, AnAbsoluteTimeInThePastFiresAtOnceAndOneTooFarAheadIsRefused)
     EXPECT_FALSE(timer.startAbsolute(static_cast<long>(::time(nullptr)) + 5000000, 0, nullptr));
     EXPECT_EQ(timer.getState(), Timer::EXPIRED);
     ASSERT_EQ(errors.reports().size(), 1u);
-    EXPECT_EQ(errors.reports()[0].rfind("TimerError/ERROR/startAbsolute: Timer " + std::to_string(timer.getId()) +
+    EXPECT_EQ(errors.reports()[0].rfind("TimerError/ERROR/startAbsolute: Timer " +
+                                            std::to_string(timer.getId()) +
                                             " can not be started - start time is ",
                                         0),
               0u);
