@@ -128,7 +128,7 @@ bool threadEnds(pid_t tid)
     return false;
 }
 
-TEST(OsTask, JoinHandsOverTheResultOnceAndTheLifeIsTraced)
+TEST(OsTask, JoinHandsOverTheResultOnceDestroyJoinsOrCancelsAndTheLifeIsTraced)
 {
     osTaskOptions_t options = joinableOptions();
     int marker = 0;
@@ -151,13 +151,11 @@ TEST(OsTask, JoinHandsOverTheResultOnceAndTheLifeIsTraced)
           std::string("Simulated priority only\n")}) {  // the last: the attached main thread
         EXPECT_NE(std::string::npos, traces.find(line)) << line;
     }
-}
 
-TEST(OsTask, DestroyWaitsForAJoinableTaskNotJoinedYet)
-{
+    // A joinable task not joined yet: destroy waits for the entry to finish.
     std::atomic<bool> finished{false};
-    osTaskOptions_t options = joinableOptions();
-    osTask_t task = osTaskCreate(
+    options = joinableOptions();
+    task = osTaskCreate(
         [](void* flag) -> void* {
             std::this_thread::sleep_for(milliseconds(30));
             static_cast<std::atomic<bool>*>(flag)->store(true);
@@ -166,13 +164,11 @@ TEST(OsTask, DestroyWaitsForAJoinableTaskNotJoinedYet)
         &options, &finished);
     osTaskDestroy(task);
     EXPECT_TRUE(finished.load());
-}
 
-TEST(OsTask, DestroyReturnsAtOnceForARunningDetachedTaskWhichEndsByCancellation)
-{
+    // A running detached task: destroy returns at once, the thread ends by cancellation.
     std::promise<pid_t> started;
     std::future<pid_t> tid = started.get_future();
-    osTask_t task = osTaskCreate(blockUntilCancelled, nullptr, &started);
+    task = osTaskCreate(blockUntilCancelled, nullptr, &started);
     ASSERT_TRUE(halvix::test::readyWithinBound(tid));
     osTaskDestroy(task);
     EXPECT_TRUE(threadEnds(tid.get()));
