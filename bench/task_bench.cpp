@@ -52,7 +52,7 @@ constexpr int POOL = SLOTS + 2;
 class FenceCommand : public Command
 {
 public:
-    explicit FenceCommand(std::atomic<uint64_t>* done) : Command("Fence"), done(done) {}
+    explicit FenceCommand(std::atomic<uint64_t>* counter) : Command("Fence"), done(counter) {}
 
 protected:
     int myExecute() override

@@ -9,7 +9,7 @@ using namespace halvix;
 class Say : public command::Command
 {
 public:
-    explicit Say(const char* text) : Command("Say"), text(text) {}
+    explicit Say(const char* line) : Command("Say"), text(line) {}
 
 protected:
     int myExecute() override

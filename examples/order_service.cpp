@@ -54,28 +54,27 @@ std::mutex printMutex;                 // commands print from several Task threa
 std::map<std::string, int> shippedBy;  // per worker; guarded by printMutex
 std::string handoffRoute;              // "<prepared on> -> <finished on>"; guarded by printMutex
 
-const char* const USAGE =
-    "usage: order_service [--dump] [--timeline FILE] [--help] [-warn | -trace | -log]\n"
-    "                     [-debug=<domains>]\n"
-    "\n"
-    "A small service on halvix: 12 orders through a pool of three worker Tasks, a\n"
-    "progress timer on a monitor Task, a macro handed from Task to Task and one\n"
-    "deliberate bad request, then a clean shutdown and a summary.\n"
-    "\n"
-    "  --dump            print the queue and task registries before shutting down\n"
-    "  --timeline FILE   name the threads for the OS, print a JSON snapshot of every\n"
-    "                    Task, Queue and Timer, and write the run's execution\n"
-    "                    timeline to FILE (Perfetto, chrome://tracing)\n"
-    "  --help            print this text\n"
-    "  -warn             trace warnings only (the default)\n"
-    "  -trace, -log      trace more: -log prints everything, -trace a little less\n"
-    "  -debug=<domains>  trace only these domains, joined by '+' (default: all)\n"
-    "                      service  this program's own lines\n"
-    "                      dbg      the library's own lines (its OS layer)\n"
-    "\n"
-    "Trace lines go to standard error. For example:\n"
-    "  order_service -trace -debug=service      what the service does\n"
-    "  order_service -log -debug=service+dbg    and what the library does underneath\n";
+const char* const USAGE = "usage: order_service [--dump] [--timeline FILE] [--help] [-warn | -trace | -log]\n"
+                          "                     [-debug=<domains>]\n"
+                          "\n"
+                          "A small service on halvix: 12 orders through a pool of three worker Tasks, a\n"
+                          "progress timer on a monitor Task, a macro handed from Task to Task and one\n"
+                          "deliberate bad request, then a clean shutdown and a summary.\n"
+                          "\n"
+                          "  --dump            print the queue and task registries before shutting down\n"
+                          "  --timeline FILE   name the threads for the OS, print a JSON snapshot of every\n"
+                          "                    Task, Queue and Timer, and write the run's execution\n"
+                          "                    timeline to FILE (Perfetto, chrome://tracing)\n"
+                          "  --help            print this text\n"
+                          "  -warn             trace warnings only (the default)\n"
+                          "  -trace, -log      trace more: -log prints everything, -trace a little less\n"
+                          "  -debug=<domains>  trace only these domains, joined by '+' (default: all)\n"
+                          "                      service  this program's own lines\n"
+                          "                      dbg      the library's own lines (its OS layer)\n"
+                          "\n"
+                          "Trace lines go to standard error. For example:\n"
+                          "  order_service -trace -debug=service      what the service does\n"
+                          "  order_service -log -debug=service+dbg    and what the library does underneath\n";
 
 void say(const std::string& line)
 {
@@ -105,7 +104,7 @@ public:
 class ValidateOrder : public Command
 {
 public:
-    explicit ValidateOrder(int order) : Command("ValidateOrder"), order(order) {}
+    explicit ValidateOrder(int number) : Command("ValidateOrder"), order(number) {}
 
 protected:
     int myExecute() override
@@ -125,7 +124,7 @@ private:
 class ShipOrder : public Command
 {
 public:
-    explicit ShipOrder(int order) : Command("ShipOrder"), order(order) {}
+    explicit ShipOrder(int number) : Command("ShipOrder"), order(number) {}
 
 protected:
     int myExecute() override
@@ -194,7 +193,7 @@ private:
 class Announce : public Command
 {
 public:
-    explicit Announce(std::string what) : Command("Announce"), what(std::move(what)) {}
+    explicit Announce(std::string text) : Command("Announce"), what(std::move(text)) {}
 
 protected:
     int myExecute() override

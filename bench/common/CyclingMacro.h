@@ -16,7 +16,7 @@ namespace bench {
 class CyclingMacro : public halvix::command::Macro
 {
 public:
-    explicit CyclingMacro(const std::string& name) : Macro(name, false, false) {}
+    explicit CyclingMacro(const std::string& macroName) : Macro(macroName, false, false) {}
 
 protected:
     int myExecute() override

@@ -16,7 +16,7 @@ namespace {
 class Message : public Poco::Notification
 {
 public:
-    explicit Message(void* value) : value(value) {}
+    explicit Message(void* message) : value(message) {}
     void* const value;
 };
 

@@ -1,3 +1,4 @@
+// Test support: the replaced global operator new behind FailingAllocations.
 #include "common/FailingAllocation.h"
 
 #include <cstdlib>

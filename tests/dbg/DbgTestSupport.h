@@ -5,9 +5,10 @@
 
 #include <halvix/dbg/dbg.h>
 
+#include "common/TestSupport.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ using Strings = std::vector<std::string>;
 
 // Each test starts as a freshly started program with "-log": mask "all",
 // nothing printed yet, the calling thread not muted.
-class DbgTest : public testing::Test
+class Dbg : public testing::Test
 {
 protected:
     void SetUp() override
@@ -48,9 +49,7 @@ inline void traceFrom(_dbgLevel_t type, const char* file, const char* function, 
 
 inline std::string hexId(unsigned long id)
 {
-    char text[32];
-    snprintf(text, sizeof text, "0x%lx", id);
-    return text;
+    return halvix::test::hexText(reinterpret_cast<void*>(id));
 }
 
 #endif  // HALVIX_TESTS_DBG_DBGTESTSUPPORT_H

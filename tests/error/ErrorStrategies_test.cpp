@@ -1,3 +1,4 @@
+// Where reported errors go: the default strategy, StandardOut, application strategies, HALVIX_THROW.
 #include <halvix/error/DefaultStrategy.h>
 
 #include "common/ErrorRecorder.h"

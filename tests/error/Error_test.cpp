@@ -1,3 +1,4 @@
+// Error objects: the header text, copies and throws, and error-type names that outlive the process's exit.
 #include <halvix/error/Error.h>
 
 #include <halvix/error/Report.h>
@@ -5,19 +6,17 @@
 #include <halvix/task/Task.h>
 #include <halvix/timer/Timer.h>
 
+#include "common/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -158,26 +157,7 @@ void* reportUntilTheProcessEnds(void*)
 
 TEST(ErrorNames, ReportingWhileTheProcessExitsNeverCrashes)
 {
-    for (int run = 0; run < 20; ++run) {
-        const pid_t child = fork();
-        ASSERT_NE(child, -1);
-        if (child == 0) {
-            exitWhileThreadsReport();
-        }
-        int status = 0;
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (waitpid(child, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > limit) {
-                kill(child, SIGKILL);
-                waitpid(child, &status, 0);
-                FAIL() << "run " << run << ": the exiting process hung";
-            }
-            usleep(1000);
-        }
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            << "run " << run << ": " << (WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "exit status ")
-            << (WIFEXITED(status) ? WEXITSTATUS(status) : 0);
-    }
+    halvix::test::expectChildExitsCleanly(exitWhileThreadsReport, 20);
 }
 
 }  // namespace

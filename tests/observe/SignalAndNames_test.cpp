@@ -1,3 +1,4 @@
+// A snapshot dumped on a signal, and the OS thread names of Tasks and Timers.
 #include <halvix/observe/Observe.h>
 
 #include "ObserveTestSupport.h"

@@ -1,3 +1,4 @@
+// The live JSON snapshot: what it says of Tasks, Queues and Timers, escaping, and safety under churn.
 #include <halvix/observe/Observe.h>
 
 #include "ObserveTestSupport.h"

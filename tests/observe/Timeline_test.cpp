@@ -1,3 +1,4 @@
+// The execution timeline: events per macro, timer and full-queue wait, its bound and its stop.
 #include <halvix/observe/Observe.h>
 
 #include "ObserveTestSupport.h"

@@ -1,3 +1,4 @@
+// The OS layer's preconditions: each broken one stops the process naming the call and the expression.
 #include "halvix/os/osTimer.h"
 
 #include "halvix/os/osQueue.h"

@@ -1,3 +1,4 @@
+// OS mutexes and conditions, every timed wait of the layer, traces without memory, deadlines.
 #include "halvix/os/osMutex.h"
 
 #include "common/FailingAllocation.h"
@@ -26,7 +27,7 @@ extern "C" const char* __tsan_default_suppressions()
 
 namespace {
 
-TEST(OsMutexTest, IsRecursiveAndTryLockRespectsOtherOwners)
+TEST(OsMutex, IsRecursiveAndTryLockRespectsOtherOwners)
 {
     osMutex_t mutex = osMutexCreate();
     ASSERT_NE(mutex, nullptr);
@@ -40,7 +41,7 @@ TEST(OsMutexTest, IsRecursiveAndTryLockRespectsOtherOwners)
     osMutexDestroy(mutex);
 }
 
-TEST(OsMutexTest, UnlockByNonOwnerReportsEpermOnStandardOutputAndGoesOn)
+TEST(OsMutex, UnlockByNonOwnerReportsEpermOnStandardOutputAndGoesOn)
 {
     osMutex_t mutex = osMutexCreate();
     osMutexLock(mutex, false);
@@ -48,7 +49,7 @@ TEST(OsMutexTest, UnlockByNonOwnerReportsEpermOnStandardOutputAndGoesOn)
     std::async(std::launch::async, [mutex] { osMutexUnlock(mutex); }).get();
     const std::string report = testing::internal::GetCapturedStdout();
 
-    EXPECT_THAT(report, testing::HasSubstr(" pthread_mutex_unlock(" + handleText(mutex) + ") (TID "));
+    EXPECT_THAT(report, testing::HasSubstr(" pthread_mutex_unlock(" + hexText(mutex) + ") (TID "));
     EXPECT_THAT(report,
                 testing::MatchesRegex(
                     "posixMutex\\.c:[0-9]+ pthread_mutex_unlock\\([^)]*\\) \\(TID -?[0-9]+\\) "
@@ -61,7 +62,7 @@ TEST(OsMutexTest, UnlockByNonOwnerReportsEpermOnStandardOutputAndGoesOn)
 
 // Every timed wait of the layer, on something that never comes: none returns
 // before its time, the condition's wait holds the mutex again on return.
-TEST(OsTimeOutTest, NoTimedWaitEndsEarly)
+TEST(OsTimeOut, NoTimedWaitEndsEarly)
 {
     osMutex_t mutex = osMutexCreate();
     osCondition_t condition = osConditionCreate(mutex);
@@ -107,7 +108,7 @@ TEST(OsTimeOutTest, NoTimedWaitEndsEarly)
     osMutexDestroy(mutex);
 }
 
-TEST(OsConditionTest, SignalWakesAWaiterAndBroadcastEveryOne)
+TEST(OsCondition, SignalWakesAWaiterAndBroadcastEveryOne)
 {
     constexpr int kWaiters = 4;
     osMutex_t mutex = osMutexCreate();
@@ -141,7 +142,7 @@ TEST(OsConditionTest, SignalWakesAWaiterAndBroadcastEveryOne)
     osConditionBroadcast(condition);
     osMutexUnlock(mutex);
     for (auto& waiter : waiters) {
-        while (waiter.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        while (!halvix::test::readyWithinBound(waiter)) {
             ADD_FAILURE() << "a waiter missed the broadcast";
             osConditionBroadcast(condition);  // let the test end
         }
@@ -150,7 +151,7 @@ TEST(OsConditionTest, SignalWakesAWaiterAndBroadcastEveryOne)
     osMutexDestroy(mutex);
 }
 
-TEST(OsTraceTest, TracingWhileAllocationsFailThrowsNothingOutOfTheLayer)
+TEST(OsTrace, TracingWhileAllocationsFailThrowsNothingOutOfTheLayer)
 {
     osMutex_t mutex = osMutexCreate();
     osCondition_t condition = osConditionCreate(mutex);
@@ -175,7 +176,7 @@ TEST(OsTraceTest, TracingWhileAllocationsFailThrowsNothingOutOfTheLayer)
     osMutexDestroy(mutex);
 }
 
-TEST(OsPosixGetTimeInTest, AddsMillisecondsWithCarry)
+TEST(OsPosixGetTimeIn, AddsMillisecondsWithCarry)
 {
     const struct
     {

@@ -1,3 +1,4 @@
+// OS message queues and semaphores: order, capacity, traces, and a receiver that destroys at once.
 #include "halvix/os/osQueue.h"
 
 #include "halvix/os/src/parking.h"
@@ -22,7 +23,7 @@ void* messageOf(uintptr_t value)
     return reinterpret_cast<void*>(value);
 }
 
-TEST(OsQueueTest, FifoWithinTheDefaultCapacityAcrossTheWrapAndNullIsAMessage)
+TEST(OsQueue, FifoWithinTheDefaultCapacityAcrossTheWrapAndNullIsAMessage)
 {
     void* queue = osQueueCreate(-1);  // 32 messages
     uintptr_t written = 0;
@@ -52,7 +53,7 @@ TEST(OsQueueTest, FifoWithinTheDefaultCapacityAcrossTheWrapAndNullIsAMessage)
     osQueueDestroy(queue);
 }
 
-TEST(OsQueueTest, TracesNameTheQueueAndTheOperation)
+TEST(OsQueue, TracesNameTheQueueAndTheOperation)
 {
     void* queue = osQueueCreate(1);
     void* message = nullptr;
@@ -61,7 +62,7 @@ TEST(OsQueueTest, TracesNameTheQueueAndTheOperation)
         osQueueWrite(queue, messageOf(1), 0);
         osQueueWrite(queue, messageOf(2), 1);
     });
-    const std::string handle = handleText(queue);
+    const std::string handle = hexText(queue);
     using testing::ContainsRegex;
     EXPECT_THAT(traces, ContainsRegex("\\{[^}]*osQueueRead [0-9]+\\} Reading queue " + handle + "\n"));
     EXPECT_THAT(traces, ContainsRegex("\n-[^\n]*\\} Data read from queue " + handle + " timed-out\n"));
@@ -74,7 +75,7 @@ TEST(OsQueueTest, TracesNameTheQueueAndTheOperation)
     osQueueDestroy(queue);
 }
 
-TEST(OsSemaphoreTest, CountsUnitsFromAnyInitialValueAndAGiveWakesABlockedTake)
+TEST(OsSemaphore, CountsUnitsFromAnyInitialValueAndAGiveWakesABlockedTake)
 {
     for (long initial : {0L, 2L, -2L}) {
         SCOPED_TRACE(initial);
@@ -92,13 +93,13 @@ TEST(OsSemaphoreTest, CountsUnitsFromAnyInitialValueAndAGiveWakesABlockedTake)
     osSemaphore_t semaphore = osSemaphoreCreate(0);
     auto taker = std::async(std::launch::async, [semaphore] { return osSemaphoreTake(semaphore, -1); });
     osSemaphoreGive(semaphore);
-    ASSERT_EQ(taker.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    ASSERT_TRUE(halvix::test::readyWithinBound(taker));
     EXPECT_TRUE(taker.get());
     EXPECT_FALSE(osSemaphoreTake(semaphore, 0));
     osSemaphoreDestroy(semaphore);
 }
 
-TEST(OsQueueTest, WrapsAroundACapacityThatIsNoPowerOfTwo)
+TEST(OsQueue, WrapsAroundACapacityThatIsNoPowerOfTwo)
 {
     void* queue = osQueueCreate(3);
     void* message = nullptr;
@@ -120,7 +121,7 @@ TEST(OsQueueTest, WrapsAroundACapacityThatIsNoPowerOfTwo)
     osQueueDestroy(queue);
 }
 
-TEST(OsSemaphoreTest, ClampsAnInitialCountBeyondTheWord)
+TEST(OsSemaphore, ClampsAnInitialCountBeyondTheWord)
 {
     osSemaphore_t plenty = osSemaphoreCreate(std::numeric_limits<long>::max());
     for (int i = 0; i < 1000; ++i) {
@@ -147,11 +148,7 @@ TEST(OsSemaphoreTest, ClampsAnInitialCountBeyondTheWord)
 template <typename Create, typename Send, typename Receive>
 void handOffAndDestroyAtOnce(Create create, Send send, Receive receiveAndDestroy)
 {
-#if defined(__SANITIZE_THREAD__)
-    constexpr int kRounds = 2000;
-#else
-    constexpr int kRounds = 20000;
-#endif
+    const int kRounds = halvix::test::scaled(20000, 20000, 2000);
     std::atomic<void*> handle{nullptr};  // the object of the round; null when the receiver is done
     std::atomic<bool> stop{false};
     auto receiver = std::async(std::launch::async, [&] {
@@ -186,7 +183,7 @@ void handOffAndDestroyAtOnce(Create create, Send send, Receive receiveAndDestroy
     ASSERT_EQ(receiver.wait_for(kLateness), std::future_status::ready);
 }
 
-TEST(OsSemaphoreTest, TakerThatDestroysTheSemaphoreAtOnceLeavesTheGiverSafe)
+TEST(OsSemaphore, TakerThatDestroysTheSemaphoreAtOnceLeavesTheGiverSafe)
 {
     handOffAndDestroyAtOnce([] { return osSemaphoreCreate(0); },
                             [](void* semaphore) { osSemaphoreGive(semaphore); },
@@ -196,7 +193,7 @@ TEST(OsSemaphoreTest, TakerThatDestroysTheSemaphoreAtOnceLeavesTheGiverSafe)
                             });
 }
 
-TEST(OsQueueTest, ReaderThatDestroysTheQueueAtOnceLeavesTheWriterSafe)
+TEST(OsQueue, ReaderThatDestroysTheQueueAtOnceLeavesTheWriterSafe)
 {
     handOffAndDestroyAtOnce([] { return osQueueCreate(1); },
                             [](void* queue) { EXPECT_TRUE(osQueueWrite(queue, messageOf(7), -1)); },
@@ -209,7 +206,7 @@ TEST(OsQueueTest, ReaderThatDestroysTheQueueAtOnceLeavesTheWriterSafe)
 }
 
 // The record behind the spin rule of threads that may run on one CPU only.
-TEST(WaiterCpusTest, AOneCpuThreadSpinsOnlyWhileAnotherWaiterMayRunElsewhere)
+TEST(WaiterCpus, AOneCpuThreadSpinsOnlyWhileAnotherWaiterMayRunElsewhere)
 {
     using halvix::os::internal::WaiterCpus;
     const uint64_t cpu0 = WaiterCpus::bitOf(0);
@@ -231,7 +228,7 @@ TEST(WaiterCpusTest, AOneCpuThreadSpinsOnlyWhileAnotherWaiterMayRunElsewhere)
     EXPECT_FALSE(waiters.anyOutside(cpu0, 12)) << "CPUs that share a bit count as one";
 }
 
-TEST(WaiterCpusTest, ARecordThatArrivesLateLeavesTheNewerEpochAlone)
+TEST(WaiterCpus, ARecordThatArrivesLateLeavesTheNewerEpochAlone)
 {
     using halvix::os::internal::WaiterCpus;
     const uint64_t cpu0 = WaiterCpus::bitOf(0);

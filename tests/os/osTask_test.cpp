@@ -1,3 +1,4 @@
+// OS tasks: options and stacks, join and destroy, attached foreign threads, real-time priorities.
 #include "halvix/os/osTask.h"
 
 #include "osTestSupport.h"
@@ -53,7 +54,7 @@ Observation observeNewTask(osTaskOptions_t* options, osTask_t& task)
     std::promise<Observation> promise;
     std::future<Observation> seen = promise.get_future();
     task = osTaskCreate(observeSelf, options, &promise);
-    EXPECT_EQ(std::future_status::ready, seen.wait_for(std::chrono::seconds(10)));
+    EXPECT_TRUE(halvix::test::readyWithinBound(seen));
     return seen.get();
 }
 
@@ -62,7 +63,7 @@ void* returnArgument(void* arg)
     return arg;
 }
 
-TEST(osTask, OptionsAreNormalisedAndTheThreadGetsTheStackItAskedForOrThePlatformDefault)
+TEST(OsTask, OptionsAreNormalisedAndTheThreadGetsTheStackItAskedForOrThePlatformDefault)
 {
     pthread_attr_t defaults;
     pthread_getattr_default_np(&defaults);
@@ -127,7 +128,7 @@ bool threadEnds(pid_t tid)
     return false;
 }
 
-TEST(osTask, JoinHandsOverTheResultOnceDestroyJoinsOrCancelsAndTheLifeIsTraced)
+TEST(OsTask, JoinHandsOverTheResultOnceDestroyJoinsOrCancelsAndTheLifeIsTraced)
 {
     osTaskOptions_t options = joinableOptions();
     int marker = 0;
@@ -142,12 +143,11 @@ TEST(osTask, JoinHandsOverTheResultOnceDestroyJoinsOrCancelsAndTheLifeIsTraced)
         osTaskGetPriority(osTaskSelf());
         osTaskDestroy(task);  // joined before: does not wait
     });
-    const std::string handle = handleText(task);
+    const std::string handle = hexText(task);
     for (const std::string& line :
          {"Spawning task. Task object at " + handle + "\n\n", std::string("taskTrampolin "),
-          "In task trampoin. hTask at " + handle + "\n",
-          "pOptions->reserved is " + handleText(&marker) + "\n", std::string("Requested priority 0\n"),
-          std::string("Actual priority is 0\n"),
+          "In task trampoin. hTask at " + handle + "\n", "pOptions->reserved is " + hexText(&marker) + "\n",
+          std::string("Requested priority 0\n"), std::string("Actual priority is 0\n"),
           std::string("Simulated priority only\n")}) {  // the last: the attached main thread
         EXPECT_NE(std::string::npos, traces.find(line)) << line;
     }
@@ -156,9 +156,9 @@ TEST(osTask, JoinHandsOverTheResultOnceDestroyJoinsOrCancelsAndTheLifeIsTraced)
     std::atomic<bool> finished{false};
     options = joinableOptions();
     task = osTaskCreate(
-        [](void* finished) -> void* {
+        [](void* flag) -> void* {
             std::this_thread::sleep_for(milliseconds(30));
-            static_cast<std::atomic<bool>*>(finished)->store(true);
+            static_cast<std::atomic<bool>*>(flag)->store(true);
             return nullptr;
         },
         &options, &finished);
@@ -169,12 +169,12 @@ TEST(osTask, JoinHandsOverTheResultOnceDestroyJoinsOrCancelsAndTheLifeIsTraced)
     std::promise<pid_t> started;
     std::future<pid_t> tid = started.get_future();
     task = osTaskCreate(blockUntilCancelled, nullptr, &started);
-    ASSERT_EQ(std::future_status::ready, tid.wait_for(std::chrono::seconds(10)));
+    ASSERT_TRUE(halvix::test::readyWithinBound(tid));
     osTaskDestroy(task);
     EXPECT_TRUE(threadEnds(tid.get()));
 }
 
-TEST(osTask, ForeignThreadsGetAnAttachedRecordAndEachThreadItsOwnLastError)
+TEST(OsTask, ForeignThreadsGetAnAttachedRecordAndEachThreadItsOwnLastError)
 {
     osTask_t mainRecord = osTaskSelf();
     ASSERT_NE(nullptr, mainRecord);
@@ -224,7 +224,7 @@ bool mayCreateFifoThreads()
     return status == 0;
 }
 
-TEST(osTaskRealTime, LayerPrioritiesMapOntoThePolicyRange)
+TEST(OsTaskRealTime, LayerPrioritiesMapOntoThePolicyRange)
 {
     if (!mayCreateFifoThreads()) {
         GTEST_SKIP() << "this process may not create SCHED_FIFO threads (no CAP_SYS_NICE or RT budget)";

@@ -1,4 +1,4 @@
-// Shared by the OS layer's tests: death-test patterns, timing bounds, traces.
+// Shared by the OS layer's tests: death-test patterns, task options, traces.
 #ifndef HALVIX_TESTS_OS_OSTESTSUPPORT_H
 #define HALVIX_TESTS_OS_OSTESTSUPPORT_H
 
@@ -6,24 +6,19 @@
 #include "halvix/os/osMutex.h"
 #include "halvix/os/osTask.h"
 
+#include "common/TestSupport.h"
+
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
 #include <functional>
 #include <future>
 #include <string>
 
-using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC, the clock of the deadlines
-using std::chrono::milliseconds;
-
-// Late wake-ups are tolerated generously (the machine is shared); early ones never.
-constexpr milliseconds kLateness(2000);
-
-inline milliseconds since(Clock::time_point start, Clock::time_point end = Clock::now())
-{
-    return std::chrono::duration_cast<milliseconds>(end - start);
-}
+using halvix::test::Clock;
+using halvix::test::hexText;
+using halvix::test::kLateness;
+using halvix::test::milliseconds;
+using halvix::test::since;
 
 // Matches "<signature>: Assertion `<expression>' failed" literally (POSIX extended, as EXPECT_DEATH uses).
 inline std::string assertionPattern(const std::string& signature, const std::string& expression)
@@ -70,13 +65,6 @@ inline std::string dbgTracesOf(const std::function<void()>& calls)
     _dbg_set_level(DBG_LEVEL_WARN);
     _dbg_set_mask("all");
     return traces;
-}
-
-inline std::string handleText(const void* handle)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%p", handle);
-    return text;
 }
 
 #endif  // HALVIX_TESTS_OS_OSTESTSUPPORT_H

@@ -1,3 +1,4 @@
+// OS timers: one firing per start, never early; stop, restart, destroy and default names.
 #include "halvix/os/osTimer.h"
 
 #include "halvix/os/src/timerRecord.h"
@@ -27,11 +28,11 @@ struct Recorder
     std::vector<Clock::time_point> firings;  // guarded by mutex
     std::function<void(osTimer_t)> then;     // runs after each firing is recorded, outside the lock
 
-    // The firings once there are `count` of them, or after 10 s.
+    // The firings once there are `count` of them, or after the bound.
     std::vector<Clock::time_point> waitFor(size_t count)
     {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(10), [&] { return firings.size() >= count; });
+        changed.wait_for(lock, halvix::test::kBound, [&] { return firings.size() >= count; });
         return firings;
     }
 };
@@ -58,7 +59,7 @@ osTimer_t createRecordedTimer(Recorder& recorder)
     return timer;
 }
 
-TEST(osTimer, FiresOncePerStartNeverEarlyAndStopOrDestroyDisarms)
+TEST(OsTimer, FiresOncePerStartNeverEarlyAndStopOrDestroyDisarms)
 {
     Recorder recorder;
     osTimer_t timer = createRecordedTimer(recorder);
@@ -94,7 +95,7 @@ TEST(osTimer, FiresOncePerStartNeverEarlyAndStopOrDestroyDisarms)
     EXPECT_EQ(3u, recorder.waitFor(0).size());  // once per start
 }
 
-TEST(osTimer, ExpiryWaitTracesAsOsConditionWaitAndAZeroDelayDoesNotWait)
+TEST(OsTimer, ExpiryWaitTracesAsOsConditionWaitAndAZeroDelayDoesNotWait)
 {
     Recorder recorder;
     osTimer_t timer = createRecordedTimer(recorder);
@@ -114,7 +115,7 @@ TEST(osTimer, ExpiryWaitTracesAsOsConditionWaitAndAZeroDelayDoesNotWait)
     osTimerDestroy(timer);
 }
 
-TEST(osTimer, WakeUpsWithoutAStopWaitOutTheDelayAndARestartBeforeTheThreadNoticesCounts)
+TEST(OsTimer, WakeUpsWithoutAStopWaitOutTheDelayAndARestartBeforeTheThreadNoticesCounts)
 {
     Recorder recorder;
     osTimer_t timer = createRecordedTimer(recorder);
@@ -147,7 +148,7 @@ TEST(osTimer, WakeUpsWithoutAStopWaitOutTheDelayAndARestartBeforeTheThreadNotice
     EXPECT_EQ(2u, recorder.waitFor(0).size());
 }
 
-TEST(osTimer, ACallbackThatRestartsItsTimerRepeatsUntilStopped)
+TEST(OsTimer, ACallbackThatRestartsItsTimerRepeatsUntilStopped)
 {
     constexpr size_t kFirings = 5;
     constexpr long kPeriodMs = 20;
@@ -166,7 +167,7 @@ TEST(osTimer, ACallbackThatRestartsItsTimerRepeatsUntilStopped)
     };
     osTimer_t timer = createRecordedTimer(recorder);
     osTimerStart(timer, kPeriodMs);
-    ASSERT_EQ(std::future_status::ready, lastFired.get_future().wait_for(std::chrono::seconds(10)));
+    ASSERT_TRUE(halvix::test::readyWithinBound(lastFired.get_future()));
     osTimerStop(timer);
     stopped.set_value();
     std::this_thread::sleep_for(milliseconds(5 * kPeriodMs));
@@ -179,7 +180,7 @@ TEST(osTimer, ACallbackThatRestartsItsTimerRepeatsUntilStopped)
     osTimerDestroy(timer);
 }
 
-TEST(osTimer, DestroyWaitsForARunningCallback)
+TEST(OsTimer, DestroyWaitsForARunningCallback)
 {
     Recorder busy;
     std::promise<void> entered;
@@ -206,7 +207,7 @@ std::string taskNameOf(osTimer_t timer)
 // The number of a default name "Timer@<callback>:ID<number>".
 long idOf(const std::string& name, void (*callback)(void*))
 {
-    const std::string prefix = "Timer@" + handleText(reinterpret_cast<void*>(callback)) + ":ID";
+    const std::string prefix = "Timer@" + hexText(reinterpret_cast<void*>(callback)) + ":ID";
     if (name.rfind(prefix, 0) != 0) {
         ADD_FAILURE() << "unexpected default name " << name;
         return -1;
@@ -214,16 +215,12 @@ long idOf(const std::string& name, void (*callback)(void*))
     return std::stol(name.substr(prefix.size()));
 }
 
-TEST(osTimer, DefaultNamesAreNumberedDistinctlyAndGivenOptionsReachTheThread)
+TEST(OsTimer, DefaultNamesAreNumberedDistinctlyAndGivenOptionsReachTheThread)
 {
-#if defined(__SANITIZE_THREAD__)
-    constexpr int kPerThread = 4;
-#else
-    constexpr int kPerThread = 16;
-#endif
+    const int kPerThread = halvix::test::scaled(16, 16, 4);
     std::promise<void> go;
     std::shared_future<void> start = go.get_future().share();
-    const auto create = [start] {
+    const auto create = [start, kPerThread] {
         start.wait();
         std::vector<osTimer_t> made;
         for (int i = 0; i < kPerThread; ++i) {

@@ -13,8 +13,8 @@ namespace halvix::test {
 class CountedMacro : public command::Macro
 {
 public:
-    CountedMacro(const std::string& name, bool autoDelete, std::atomic<int>* destroyed = nullptr)
-        : Macro(name, false, autoDelete), destroyed(destroyed)
+    CountedMacro(const std::string& macroName, bool deletesItself, std::atomic<int>* destructions = nullptr)
+        : Macro(macroName, false, deletesItself), destroyed(destructions)
     {
     }
     ~CountedMacro() override

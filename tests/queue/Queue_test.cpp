@@ -1,13 +1,14 @@
+// Queues: the registry of names, storage up to the capacity, ownership of macros, output.
 #include <halvix/queue/Queue.h>
 
 #include "QueueTestSupport.h"
 #include "common/ErrorRecorder.h"
+#include "common/TestSupport.h"
 
 #include <halvix/error/Error.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <future>
 #include <memory>
@@ -130,7 +131,7 @@ TEST(QueueOutput, AnOutputThatLooksQueuesUpDoesNotDeadlockThePrinter)
         Queue::outputQueues(all);
         return all.str();
     });
-    ASSERT_EQ(printed.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    ASSERT_TRUE(readyWithinBound(printed));
     EXPECT_NE(printed.get().find("sees looking\n"), std::string::npos);
 }
 

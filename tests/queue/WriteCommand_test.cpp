@@ -1,3 +1,4 @@
+// WriteCommand: a macro that writes itself to a queue and resumes where it stopped.
 #include <halvix/queue/WriteCommand.h>
 
 #include "QueueTestSupport.h"

@@ -1,3 +1,4 @@
+// SingletonT: one instance however many threads ask first.
 #include <halvix/singleton/SingletonT.h>
 
 #include <gtest/gtest.h>

@@ -63,7 +63,7 @@ bool useOnNewTask(int64_t stacksize, size_t stackBytes)
     Use use{stackBytes, {}};
     std::future<bool> done = use.done.get_future();
     osTask_t task = osTaskCreate(useOnTask, &options, &use);
-    const bool used = done.wait_for(std::chrono::seconds(10)) == std::future_status::ready && done.get();
+    const bool used = halvix::test::readyWithinBound(done) && done.get();
     osTaskDestroy(task);
     return used;
 }
@@ -90,8 +90,8 @@ TEST(ThreadStacks, TimerThreadsKeepTheSmallMinimumAndStillCarryTheThreadData)
 {
     std::promise<bool> fired;
     osTimer_t timer = osTimerCreate(
-        [](void* timer) {
-            static_cast<std::promise<bool>*>(osTimerGetData(timer))
+        [](void* firing) {
+            static_cast<std::promise<bool>*>(osTimerGetData(firing))
                 ->set_value(useThreadDataAndStack(32 * 1024));
         },
         nullptr);
@@ -99,7 +99,7 @@ TEST(ThreadStacks, TimerThreadsKeepTheSmallMinimumAndStillCarryTheThreadData)
     osTimerSetData(timer, &fired);
     osTimerStart(timer, 0);
     std::future<bool> done = fired.get_future();
-    EXPECT_TRUE(done.wait_for(std::chrono::seconds(10)) == std::future_status::ready && done.get());
+    EXPECT_TRUE(halvix::test::readyWithinBound(done) && done.get());
     osTimerDestroy(timer);
 }
 

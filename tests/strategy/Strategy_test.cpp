@@ -1,3 +1,4 @@
+// Strategies: routing to the default and the interested members, output, allocation failure.
 #include <halvix/strategy/Strategy.h>
 
 #include "common/FailingAllocation.h"
@@ -27,8 +28,8 @@ struct Note
 class Recorder : public StrategyT<Note>
 {
 public:
-    Recorder(const std::string& type, const std::string& name, bool isDefault, bool interested = true)
-        : StrategyT<Note>(type, name, isDefault), interested(interested)
+    Recorder(const std::string& noteType, const std::string& strategyName, bool isDefault, bool wants = true)
+        : StrategyT<Note>(noteType, strategyName, isDefault), interested(wants)
     {
     }
     bool isInterested(const Note&) const override { return interested; }
@@ -42,7 +43,7 @@ private:
 class OtherClient : public StrategyT<int>
 {
 public:
-    explicit OtherClient(const std::string& type) : StrategyT<int>(type, "other", false) {}
+    explicit OtherClient(const std::string& clientType) : StrategyT<int>(clientType, "other", false) {}
     bool isInterested(const int&) const override { return true; }
     void processClientObject(int& value) override { ++value; }
 };

@@ -22,7 +22,7 @@ namespace {
 using halvix::command::Macro;
 using halvix::queue::Queue;
 using halvix::task::Task;
-using namespace halvix::stress;
+using namespace halvix::test;
 
 constexpr int kProducers = 8;
 constexpr int kWorkers = 4;
@@ -58,8 +58,8 @@ uint64_t weightOf(int producer, long sequence)
 class RecordCommand : public halvix::command::Command
 {
 public:
-    RecordCommand(Ledger& ledger, int producer, long sequence)
-        : Command("Record"), ledger(ledger), producer(producer), sequence(sequence)
+    RecordCommand(Ledger& into, int producerIndex, long sequenceNumber)
+        : Command("Record"), ledger(into), producer(producerIndex), sequence(sequenceNumber)
     {
     }
 
@@ -88,8 +88,8 @@ private:
 class Worker : public Task
 {
 public:
-    Worker(int index, Queue* dispatcher)
-        : Task("stress-worker-" + std::to_string(index), dispatcher, 128), index(index)
+    Worker(int position, Queue* dispatcher)
+        : Task("stress-worker-" + std::to_string(position), dispatcher, 128), index(position)
     {
     }
     ~Worker() override  // initialize() uses a member: stop the thread before this part goes

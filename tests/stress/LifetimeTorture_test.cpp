@@ -41,7 +41,7 @@ using halvix::command::Macro;
 using halvix::queue::Queue;
 using halvix::task::Task;
 using halvix::timer::Timer;
-using namespace halvix::stress;
+using namespace halvix::test;
 
 constexpr int kThreads = 4;
 constexpr long kMaxMacros = 4000000;
@@ -59,7 +59,7 @@ Ledger* ledger = nullptr;  // the test's, for the macros below
 class Mark : public Command
 {
 public:
-    explicit Mark(long id) : Command("Mark"), id(id) {}
+    explicit Mark(long macroId) : Command("Mark"), id(macroId) {}
 
 protected:
     int myExecute() override
@@ -75,7 +75,7 @@ private:
 class TrackedMacro : public Macro
 {
 public:
-    explicit TrackedMacro(long id) : Macro("tracked", false, true), id(id) { add(new Mark(id)); }
+    explicit TrackedMacro(long macroId) : Macro("tracked", false, true), id(macroId) { add(new Mark(id)); }
     ~TrackedMacro() override { ledger->destroyed[id].fetch_add(1, std::memory_order_relaxed); }
 
 private:
@@ -100,7 +100,7 @@ void send(Queue* queue, int timeout)
 class EndOwnTask : public Command
 {
 public:
-    EndOwnTask(Task* task, bool wait) : Command("EndOwnTask"), task(task), wait(wait) {}
+    EndOwnTask(Task* own, bool waits) : Command("EndOwnTask"), task(own), wait(waits) {}
 
 protected:
     int myExecute() override
@@ -129,7 +129,7 @@ class TortureTimer : public Timer
 public:
     static constexpr uint32_t kAlive = 0x1ee7;
 
-    TortureTimer(Queue* queue, TimerFaults& faults) : Timer(queue, nullptr), faults(faults) {}
+    TortureTimer(Queue* queue, TimerFaults& tally) : Timer(queue, nullptr), faults(tally) {}
     ~TortureTimer() override
     {
         cleanUp();
@@ -224,7 +224,10 @@ struct Shared
 class Torturer
 {
 public:
-    Torturer(int index, Shared& shared) : index(index), random(1000 + index), shared(shared) {}
+    Torturer(int threadIndex, Shared& objects)
+        : index(threadIndex), random(1000 + threadIndex), shared(objects)
+    {
+    }
 
     void run(Clock::time_point deadline)
     {
@@ -277,8 +280,8 @@ private:
             at("plain task: terminate");
             if (random() % 3 == 0) {
                 task.terminate(false);  // the destructor or the next start joins
-                waitUntil([&task] { return !task.isThreadOfExecutionRunning(); },
-                          std::chrono::milliseconds(random() % 2 == 0 ? 0 : 20));
+                eventually([&task] { return !task.isThreadOfExecutionRunning(); },
+                           std::chrono::milliseconds(random() % 2 == 0 ? 0 : 20));
             } else {
                 task.terminate(true);
             }

@@ -23,7 +23,7 @@ namespace {
 using halvix::command::Command;
 using halvix::command::Macro;
 using halvix::task::Task;
-using namespace halvix::stress;
+using namespace halvix::test;
 
 // Room for the writer's backlog, the controller's macros and the request:
 // terminate queues its request without waiting, so the queue is never full then.
@@ -49,8 +49,8 @@ int currentRun = 0;
 class RecordCommand : public Command
 {
 public:
-    RecordCommand(ProducerLog& log, long sequence, std::atomic<long>* executed)
-        : Command("Record"), log(log), sequence(sequence), executed(executed)
+    RecordCommand(ProducerLog& into, long sequenceNumber, std::atomic<long>* executions)
+        : Command("Record"), log(into), sequence(sequenceNumber), executed(executions)
     {
     }
 
@@ -129,7 +129,7 @@ TEST(TaskChurnStress, FiveHundredRestartsLoseNothingQueuedBeforeARequestAndRunNo
         failedControls += !task.start(nullptr, nullptr, false);
         // Let the run do a random amount of the writer's work.
         const long target = executed.load() + static_cast<long>(random() % 24);
-        waitUntil([&] { return executed.load() >= target; }, std::chrono::milliseconds(50));
+        eventually([&] { return executed.load() >= target; }, std::chrono::milliseconds(50));
 
         RequestBoundary boundary{};
         boundary.completedBefore = completed.load();
@@ -146,7 +146,7 @@ TEST(TaskChurnStress, FiveHundredRestartsLoseNothingQueuedBeforeARequestAndRunNo
             // ends on its own, which the Task's state shows.
             failedControls += !task.terminate(false);
             boundary.issuedAfter = issued.load();
-            failedControls += !waitUntil([&] { return !task.isThreadOfExecutionRunning(); });
+            failedControls += !eventually([&] { return !task.isThreadOfExecutionRunning(); });
         }
         boundaries.push_back(boundary);
         failedControls += task.getExitStatus() != Task::SUCCESSFUL;

@@ -28,7 +28,7 @@ namespace {
 using halvix::queue::Queue;
 using halvix::task::Task;
 using halvix::timer::Timer;
-using namespace halvix::stress;
+using namespace halvix::test;
 
 struct Faults
 {
@@ -44,7 +44,7 @@ class WatchedTimer : public Timer
 public:
     static constexpr uint32_t kAlive = 0xA11FE;
 
-    WatchedTimer(Queue* queue, Faults& faults) : Timer(queue, nullptr), faults(faults) {}
+    WatchedTimer(Queue* queue, Faults& tally) : Timer(queue, nullptr), faults(tally) {}
     ~WatchedTimer() override
     {
         cleanUp();
@@ -75,8 +75,8 @@ private:
 class Controller
 {
 public:
-    Controller(int seed, int count, std::vector<Queue*> queues, Faults& faults)
-        : random(seed), queues(std::move(queues)), faults(faults), timers(count)
+    Controller(int seed, int count, std::vector<Queue*> consumers, Faults& tally)
+        : random(seed), queues(std::move(consumers)), faults(tally), timers(count)
     {
         for (int i = 0; i < count; ++i) {
             replace(i);
@@ -206,7 +206,7 @@ TEST(TimerChurnStress, ControllersOnSeveralThreadsNeverGetStaleOrOrphanedTimeout
         controller->armOnce();
     }
     for (auto& controller : controllers) {
-        EXPECT_TRUE(waitUntil([&] { return controller->allDelivered(); })) << "a timer no longer delivers";
+        EXPECT_TRUE(eventually([&] { return controller->allDelivered(); })) << "a timer no longer delivers";
     }
     long operations = 0;
     long refusedStarts = 0;

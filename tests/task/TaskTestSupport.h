@@ -9,18 +9,16 @@
 #include <halvix/command/Macro.h>
 #include <halvix/task/Task.h>
 
+#include "common/TestSupport.h"
+
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
 #include <future>
 #include <string>
-#include <thread>
 #include <type_traits>
 
 namespace halvix::test {
-
-constexpr std::chrono::seconds kBound{10};
 
 // Runs a function when executed; its value is the command's result, and a
 // function without one counts as success.
@@ -28,7 +26,8 @@ class FunctionCommand : public command::Command
 {
 public:
     template <typename Work>
-    explicit FunctionCommand(Work work) : Command("FunctionCommand"), work(withResult(std::move(work)))
+    explicit FunctionCommand(Work function)
+        : Command("FunctionCommand"), work(withResult(std::move(function)))
     {
     }
 
@@ -58,26 +57,6 @@ command::Macro* macroOf(const std::string& name, Work work)
     auto* macro = new command::Macro(name, false, true);
     macro->add(new FunctionCommand(std::move(work)));
     return macro;
-}
-
-// True when the future became ready within the bound.
-template <typename Future>
-bool readyWithinBound(const Future& future)
-{
-    return future.wait_for(kBound) == std::future_status::ready;
-}
-
-// Polls (bounded) until the condition holds; says whether it did.
-inline bool eventually(const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kBound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    return true;
 }
 
 // Posts `work` to the Task's event queue as an auto-delete macro.

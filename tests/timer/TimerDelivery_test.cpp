@@ -1,3 +1,4 @@
+// Timer deliveries read by the test itself: stale ones dropped, full queues, orphaned macros.
 #include <halvix/timer/ProcessTimeoutCommand.h>
 
 #include "TimerTestSupport.h"

@@ -23,8 +23,6 @@ using namespace halvix::test;
 using halvix::command::Macro;
 using halvix::queue::Queue;
 using halvix::timer::Timer;
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
 
 TEST(TimerLifetime, StopReturnsAfterAHandlerRanAnotherTimersDeliveryInline)
 {

@@ -17,8 +17,8 @@ class CountingTimer : public timer::Timer
 {
 public:
     explicit CountingTimer(
-        queue::Queue* queue, std::function<void()> onTimeout = [] {})
-        : Timer(queue, nullptr), onTimeout(std::move(onTimeout))
+        queue::Queue* queue, std::function<void()> handler = [] {})
+        : Timer(queue, nullptr), onTimeout(std::move(handler))
     {
     }
     ~CountingTimer() override { cleanUp(); }

@@ -1,3 +1,4 @@
+// Timers: one-shot, repeating and absolute starts, their queue, ids, output and lateness figures.
 #include <halvix/timer/Timer.h>
 
 #include "TimerTestSupport.h"
@@ -18,10 +19,8 @@ using namespace halvix::test;
 using halvix::error::Error;
 using halvix::queue::Queue;
 using halvix::timer::Timer;
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
 
-TEST(Timer, OneShotRepeatingAndAbsoluteTimersFireOnTheConsumer)
+TEST(Timer, AOneShotStartFiresOnceNeverEarlyOnTheConsumerAndAnExpiredTimerRestartsWithoutStop)
 {
     ErrorRecorder errors;
     Consumer consumer("consumer");
@@ -37,37 +36,50 @@ TEST(Timer, OneShotRepeatingAndAbsoluteTimersFireOnTheConsumer)
     EXPECT_EQ(timer.getArgPtr(), &timer);
     EXPECT_NE(timer.lastThread.load(), std::this_thread::get_id());
 
-    ASSERT_TRUE(timer.startRelative(1, 0, nullptr));  // EXPIRED restarts without stop
+    ASSERT_TRUE(timer.startRelative(1, 0, nullptr));
     ASSERT_TRUE(timer.waitForTimeouts(2));
     std::this_thread::sleep_for(milliseconds(30));
     EXPECT_EQ(timer.timeouts.load(), 2);  // one-shot: no third
-    timer.stop();                         // accepted on an expired timer
-    EXPECT_EQ(timer.getState(), Timer::STOPPED);
-    timer.stop();  // refused: already stopped
+    EXPECT_EQ(errors.reports(),
+              Lines{"WrongTimerState/ERROR/startRelative: Timer " + std::to_string(timer.getId()) +
+                    " can not be started - timer is already running."});
+}
 
+TEST(Timer, ARepeatingTimerFiresUntilStoppedAndOnlyAStoppedTimerRefusesAStop)
+{
+    ErrorRecorder errors;
+    Consumer consumer("consumer");
+    CountingTimer timer(consumer.queue());
     ASSERT_TRUE(timer.startRelative(5, 5, nullptr));
-    ASSERT_TRUE(timer.waitForTimeouts(6));
+    ASSERT_TRUE(timer.waitForTimeouts(4));
     EXPECT_EQ(timer.getState(), Timer::RUNNING);
     timer.stop();
     const int afterStop = timer.timeouts.load();
     std::this_thread::sleep_for(milliseconds(40));
     EXPECT_EQ(timer.timeouts.load(), afterStop);
-
-    // An absolute time in the past fires at once; one too far ahead is refused.
-    ASSERT_TRUE(timer.startAbsolute(static_cast<long>(::time(nullptr)) - 100, 0, nullptr));
+    ASSERT_TRUE(timer.startRelative(0, 0, nullptr));
     ASSERT_TRUE(timer.waitForTimeouts(afterStop + 1));
+    timer.stop();  // accepted on an expired timer
+    EXPECT_EQ(timer.getState(), Timer::STOPPED);
+    timer.stop();  // refused: already stopped
+    EXPECT_EQ(errors.reports(), Lines{"WrongTimerState/WARNING/stop: Timer " + std::to_string(timer.getId()) +
+                                      " can not be stopped - timer has not been started."});
+}
+
+TEST(Timer, AnAbsoluteTimeInThePastFiresAtOnceAndOneTooFarAheadIsRefused)
+{
+    ErrorRecorder errors;
+    Consumer consumer("consumer");
+    CountingTimer timer(consumer.queue());
+    ASSERT_TRUE(timer.startAbsolute(static_cast<long>(::time(nullptr)) - 100, 0, nullptr));
+    ASSERT_TRUE(timer.waitForTimeouts(1));
     EXPECT_FALSE(timer.startAbsolute(static_cast<long>(::time(nullptr)) + 5000000, 0, nullptr));
     EXPECT_EQ(timer.getState(), Timer::EXPIRED);
-
-    const std::string id = std::to_string(timer.getId());
-    const Lines reports = errors.reports();
-    ASSERT_EQ(reports.size(), 3u);
-    EXPECT_EQ(reports[0], "WrongTimerState/ERROR/startRelative: Timer " + id +
-                              " can not be started - timer is already running.");
-    EXPECT_EQ(reports[1], "WrongTimerState/WARNING/stop: Timer " + id +
-                              " can not be stopped - timer has not been started.");
-    EXPECT_EQ(reports[2].rfind(
-                  "TimerError/ERROR/startAbsolute: Timer " + id + " can not be started - start time is ", 0),
+    ASSERT_EQ(errors.reports().size(), 1u);
+    EXPECT_EQ(errors.reports()[0].rfind("TimerError/ERROR/startAbsolute: Timer " +
+                                            std::to_string(timer.getId()) +
+                                            " can not be started - start time is ",
+                                        0),
               0u);
 }
 

@@ -1,3 +1,4 @@
+// The formatting utilities: hex dumps, BCD, binary strings, UTF-8 prefixes.
 #include <halvix/utils/Utils.h>
 
 #include <halvix/utils/Utf8.h>

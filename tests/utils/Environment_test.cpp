@@ -1,3 +1,4 @@
+// The environment utilities: variables, the user name, dates in the local time zone.
 #include <halvix/utils/Utils.h>
 
 #include <gtest/gtest.h>
@@ -12,13 +13,13 @@ namespace {
 class ScopedEnv
 {
 public:
-    ScopedEnv(const char* name, const char* value) : name(name)
+    ScopedEnv(const char* variable, const char* value) : name(variable)
     {
-        if (const char* old = ::getenv(name)) {
+        if (const char* old = ::getenv(variable)) {
             saved = old;
             hadValue = true;
         }
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        value ? ::setenv(variable, value, 1) : ::unsetenv(variable);
     }
     ~ScopedEnv() { hadValue ? ::setenv(name.c_str(), saved.c_str(), 1) : ::unsetenv(name.c_str()); }
 

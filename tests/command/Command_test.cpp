@@ -1,24 +1,19 @@
+// The plain commands: their names, results, output and the sleep of SleepCommand.
 #include "halvix/command/Command.h"
 
 #include "halvix/command/NoOpCommand.h"
 #include "halvix/command/SleepCommand.h"
 
+#include "common/TestSupport.h"
+
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <sstream>
 
 using namespace halvix::command;
-using Clock = std::chrono::steady_clock;
-
-namespace {
-
-long elapsedUs(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-}
-
-}  // namespace
+using halvix::test::Clock;
+using halvix::test::milliseconds;
+using halvix::test::since;
 
 TEST(Command, TrivialCommandsNameResultAndOutput)
 {
@@ -35,11 +30,10 @@ TEST(SleepCommand, SleepsAtLeastTheTimeAndNegativeMeansNoSleep)
     auto start = Clock::now();
     EXPECT_EQ(SleepCommand(0).execute(), 0);
     EXPECT_EQ(SleepCommand(-1).execute(), 0);  // not ~71 minutes
-    EXPECT_LT(elapsedUs(start), 1000000);
+    EXPECT_LT(since(start), milliseconds(1000));
 
     start = Clock::now();
     EXPECT_EQ(SleepCommand(20000).execute(), 0);
-    const long slept = elapsedUs(start);
-    EXPECT_GE(slept, 20000);
-    EXPECT_LT(slept, 2000000);
+    EXPECT_GE(since(start), milliseconds(20));
+    EXPECT_LT(since(start), milliseconds(2000));
 }

@@ -1,3 +1,4 @@
+// The trace layer's assertions and the fatal warning: each stops the process with its own text.
 #include <halvix/dbg/dbg.h>
 
 #include <gtest/gtest.h>
@@ -49,6 +50,6 @@ TEST(DbgDeathTest, WarningIsWrittenThenFatal)
 {
     // Without _dbg_init the mask is empty: only domain "all" gets through.
     EXPECT_DEATH(DBG_WARN("all", "cannot continue: %d", 42),
-                 "\n?!\\{[^}]*DbgDeathTest.cpp 0x[0-9a-f]+ TestBody [0-9]+\\} cannot continue: 42\n.*"
+                 "\n?!\\{[^}]*DbgDeath_test.cpp 0x[0-9a-f]+ TestBody [0-9]+\\} cannot continue: 42\n.*"
                  "void _dbg_trace\\(const char\\*, const char\\*, ...\\): Assertion `0' failed");
 }

@@ -1,3 +1,4 @@
+// Macros: order of execution, stops, continue on error, reset, auto-delete, output and refused arguments.
 #include "halvix/command/Macro.h"
 
 #include "common/ErrorRecorder.h"
@@ -33,8 +34,9 @@ class Probe : public Command
 {
 public:
     Probe(
-        Log& log, char id, int result = 0, bool stop = false, std::function<void()> action = [] {})
-        : Command(std::string(1, id)), log(log), id(id), result(result), stop(stop), action(std::move(action))
+        Log& into, char letter, int returns = 0, bool stops = false, std::function<void()> also = [] {})
+        : Command(std::string(1, letter)), log(into), id(letter), result(returns), stop(stops),
+          action(std::move(also))
     {
     }
     ~Probe() override { ++log.destroyed; }
@@ -66,8 +68,8 @@ private:
 class CountedMacro : public Macro
 {
 public:
-    CountedMacro(Log& log, bool continueOnError, bool autoDelete)
-        : Macro("M", continueOnError, autoDelete), log(log)
+    CountedMacro(Log& into, bool goesOnAfterErrors, bool deletesItself)
+        : Macro("M", goesOnAfterErrors, deletesItself), log(into)
     {
     }
     ~CountedMacro() override { log.destroyed += 100; }
@@ -87,7 +89,7 @@ std::string currentIndex(const Macro& macro)
 
 }  // namespace
 
-TEST(Macro, SecondOfThreeFailsStopsUnlessContinueOnErrorAndResetRewinds)
+TEST(Macro, AFailureStopsTheRunUnlessContinueOnError)
 {
     for (bool continueOnError : {false, true}) {
         Log log;
@@ -99,8 +101,12 @@ TEST(Macro, SecondOfThreeFailsStopsUnlessContinueOnErrorAndResetRewinds)
         EXPECT_EQ(log.ran, continueOnError ? "abc" : "ab");
         EXPECT_EQ(currentIndex(macro), continueOnError ? "3" : "2");
     }
-    // A completed run does not start over by itself; reset() rewinds it,
-    // reaching every command, also from inside a run.
+}
+
+// A completed run does not start over by itself; reset() rewinds it,
+// reaching every command, also from inside a run.
+TEST(Macro, ResetRewindsACompletedRunAndWorksFromInsideARun)
+{
     Log done;
     Macro once("once", false, false);
     once.add(new Probe(done, 'a'));
@@ -121,7 +127,7 @@ TEST(Macro, SecondOfThreeFailsStopsUnlessContinueOnErrorAndResetRewinds)
     EXPECT_EQ(log.ran, "arar");
 }
 
-TEST(Macro, StopPausesAnAutoDeleteMacroWhichIsDeletedAtTheEndOfItsRunButNotOnAnException)
+TEST(Macro, StopPausesAnAutoDeleteMacroWhichIsDeletedAtTheEndOfItsRun)
 {
     Log log;
     auto* macro = new CountedMacro(log, false, true);
@@ -149,10 +155,12 @@ TEST(Macro, StopPausesAnAutoDeleteMacroWhichIsDeletedAtTheEndOfItsRunButNotOnAnE
     EXPECT_EQ(last.destroyed, 101);
     EXPECT_EQ(failed.destroyed, 102);
     EXPECT_EQ(empty.destroyed, 100);
+}
 
-    // An exception leaves at once, even with continue on error, and deletes nothing.
+TEST(Macro, AnExceptionLeavesAtOnceEvenWithContinueOnErrorAndDeletesNothing)
+{
     Log thrown;
-    macro = new CountedMacro(thrown, true, true);
+    auto* macro = new CountedMacro(thrown, true, true);
     macro->add(new Probe(thrown, 't', 0, false, [] { throw std::runtime_error("boom"); }));
     macro->add(new Probe(thrown, 'b'));
     EXPECT_THROW(macro->execute(), std::runtime_error);

@@ -1,8 +1,9 @@
+// The domain mask's text rules and the trace options _dbg_init takes off the command line.
 #include <halvix/dbg/dbg.h>
 
 #include "DbgTestSupport.h"
 
-TEST_F(DbgTest, MaskTextSplitsAtSeparatorRuns)
+TEST_F(Dbg, MaskTextSplitsAtSeparatorRuns)
 {
     _dbg_set_mask("");
     EXPECT_EQ(_dbg_mask, Strings{});
@@ -37,7 +38,7 @@ static Strings init(Strings arguments)
     return Strings(argv.begin(), argv.begin() + argc);
 }
 
-TEST_F(DbgTest, InitTakesTraceOptionsOffTheCommandLineAndRefusesAnOverlongMask)
+TEST_F(Dbg, InitTakesTraceOptionsOffTheCommandLineAndRefusesAnOverlongMask)
 {
     auto expectInit = [](Strings arguments, const Strings& left, _dbgLevel_t level, const Strings& mask) {
         EXPECT_EQ(init(std::move(arguments)), left);

@@ -1,3 +1,4 @@
+// Memory dumps and backtrace reports: their layout, filtering and where they are written.
 #include <halvix/dbg/dbg.h>
 
 #include "DbgTestSupport.h"
@@ -16,7 +17,7 @@ static std::string dumpLine(const unsigned char* at, const char* bytes)
     return std::string("    ") + address + " : " + bytes + "\n";
 }
 
-TEST_F(DbgTest, DumpWritesEightBytesALineAndIsFilteredLikeATrace)
+TEST_F(Dbg, DumpWritesEightBytesALineAndIsFilteredLikeATrace)
 {
     unsigned char data[20];
     for (unsigned i = 0; i < sizeof data; ++i) {
@@ -70,7 +71,7 @@ static std::string checkReport(const std::string& report)
     return report.substr(0, map);
 }
 
-TEST_F(DbgTest, BacktraceWritesItsReportFileOrElseBothStandardStreams)
+TEST_F(Dbg, BacktraceWritesItsReportFileOrElseBothStandardStreams)
 {
     char directory[] = "/tmp/halvix-dbg-XXXXXX";
     ASSERT_NE(mkdtemp(directory), nullptr);

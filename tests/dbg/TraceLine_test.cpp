@@ -1,22 +1,20 @@
+// Trace lines: prefixes, filters, whole lines under concurrency, and traces at the edges (no memory, exit).
 #include <halvix/dbg/dbg.h>
 
 #include "DbgTestSupport.h"
 #include "common/FailingAllocation.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <new>
 #include <sstream>
 #include <thread>
 #include <vector>
 
-TEST_F(DbgTest, LinePrefixLeavesOutWhatDidNotChange)
+TEST_F(Dbg, LinePrefixLeavesOutWhatDidNotChange)
 {
     const std::string self = hexId(_dbg_get_current_thread_id());
     const char* file = "src/a.cpp";
@@ -56,7 +54,7 @@ TEST_F(DbgTest, LinePrefixLeavesOutWhatDidNotChange)
                                        "     {18446744073709551615} pthread error 5\n\n");
 }
 
-TEST_F(DbgTest, MaskMutingAndLevelFilterCalls)
+TEST_F(Dbg, MaskMutingAndLevelFilterCalls)
 {
     int evaluated = 0;
     CaptureStderr();
@@ -94,18 +92,14 @@ TEST_F(DbgTest, MaskMutingAndLevelFilterCalls)
 }
 
 // Lines of threads tracing at once never interleave and keep each thread's order.
-TEST_F(DbgTest, ConcurrentLinesStayWhole)
+TEST_F(Dbg, ConcurrentLinesStayWhole)
 {
-#if defined(__SANITIZE_THREAD__)
-    constexpr int kLines = 50;
-#else
-    constexpr int kLines = 500;
-#endif
+    const int kLines = halvix::test::scaled(500, 500, 50);
     constexpr int kThreads = 4;
     CaptureStderr();
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t] {
+        threads.emplace_back([t, kLines] {
             for (int i = 0; i < kLines; ++i) {
                 DBG_LOG(i % 2 ? "dbg" : "all", "<%d:%d>", t, i);
                 if (i % 50 == 0) {
@@ -145,7 +139,7 @@ static bool traceLockIsFree()
     return true;
 }
 
-TEST_F(DbgTest, AllocationFailureInsideATraceNeitherThrowsNorKeepsTheLock)
+TEST_F(Dbg, AllocationFailureInsideATraceNeitherThrowsNorKeepsTheLock)
 {
     const std::string longName(300, 'f');  // a prefix longer than any fixed buffer
     bool threw = false;
@@ -221,26 +215,7 @@ void* traceUntilTheProcessEnds(void*)
 
 }  // namespace
 
-TEST_F(DbgTest, TracingWhileTheProcessExitsNeverCrashes)
+TEST_F(Dbg, TracingWhileTheProcessExitsNeverCrashes)
 {
-    for (int run = 0; run < 20; ++run) {
-        const pid_t child = fork();
-        ASSERT_NE(child, -1);
-        if (child == 0) {
-            exitWhileThreadsTrace();
-        }
-        int status = 0;
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (waitpid(child, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > limit) {
-                kill(child, SIGKILL);
-                waitpid(child, &status, 0);
-                FAIL() << "run " << run << ": the exiting process hung";
-            }
-            usleep(1000);
-        }
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            << "run " << run << ": " << (WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "exit status ")
-            << (WIFEXITED(status) ? WEXITSTATUS(status) : 0);
-    }
+    halvix::test::expectChildExitsCleanly(exitWhileThreadsTrace, 20);
 }
