@@ -97,6 +97,11 @@ TEST(ObserveHostileUse, AForkedChildsSignalNeverWakesItsParentsWatcher)
 #if !defined(__SANITIZE_THREAD__)  // ThreadSanitizer stops a forked child that starts a thread
 TEST(ObserveHostileUse, AForkedChildDumpsItselfOnceItAsksForIt)
 {
+    if (underEmulation()) {
+        // qemu-user stops a child of a threaded process that starts a thread
+        // of its own (an assertion of the emulator), before the library runs.
+        GTEST_SKIP() << "user-mode emulation cannot start threads in a forked child";
+    }
     const std::string childPath = scratchPath("fork-child.json");
     ASSERT_TRUE(observe::dumpOnSignal(SIGUSR1, scratchPath("fork-unused.json")));
     const pid_t child = fork();
