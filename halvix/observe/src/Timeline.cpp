@@ -38,6 +38,7 @@
 #include "halvix/observe/src/Json.h"
 #include "halvix/observe/src/Switch.h"
 #include "halvix/observe/src/Timeline.h"
+#include "halvix/src/AsymmetricBarrier.h"
 #include "halvix/src/ObserverHooks.h"
 #include "halvix/src/ThreadSafety.h"
 #include "halvix/utils/Utf8.h"
@@ -165,19 +166,6 @@ Recorder& recorder()
 {
     static Recorder* theRecorder = new Recorder;  // never destroyed: threads record while main returns
     return *theRecorder;
-}
-
-// Whether stopTimeline can make the recording threads pass a full barrier;
-// registers the process for it on the first call.
-bool registerAsymmetricBarrier()
-{
-#if defined(__SANITIZE_THREAD__)
-    return false;  // ThreadSanitizer would not see the barrier it implies
-#else
-    const long commands = syscall(SYS_membarrier, MEMBARRIER_CMD_QUERY, 0, 0);
-    return commands > 0 && (commands & MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0 &&
-           syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
-#endif
 }
 
 // The calling thread's lane; given up as the thread ends.
@@ -434,7 +422,7 @@ bool startTimeline(const std::string& path, std::size_t maxEvents)
     r.budget.store(static_cast<int64_t>(std::min<std::size_t>(maxEvents, INT64_MAX)),
                    std::memory_order_relaxed);
     r.startNs = queue::internal::observedNowNs();
-    static const bool asymmetric = registerAsymmetricBarrier();
+    static const bool asymmetric = halvix::internal::registerAsymmetricBarrier();
     r.asymmetric.store(asymmetric, std::memory_order_relaxed);  // see Recorder::asymmetric
     r.lastGeneration = r.lastGeneration + 1 == 0 ? 1 : r.lastGeneration + 1;
     // The lanes lock orders this generation after the collection of the

@@ -1,6 +1,8 @@
 // The forwarding guard (see ForwardingGuard.h).
 #include "halvix/queue/src/ForwardingGuard.h"
 
+#include "halvix/src/AsymmetricBarrier.h"
+
 #include <linux/membarrier.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -106,22 +108,9 @@ ReaderRecord* myRecord()
     return tlsRecord;
 }
 
-// Whether the heavy barrier can be the membarrier system call; registers the
-// process for it on the first call.
-bool registerAsymmetricBarrier()
-{
-#if defined(__SANITIZE_THREAD__)
-    return false;  // ThreadSanitizer would not see the barrier it implies
-#else
-    const long commands = syscall(SYS_membarrier, MEMBARRIER_CMD_QUERY, 0, 0);
-    return commands > 0 && (commands & MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0 &&
-           syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
-#endif
-}
-
 bool asymmetricBarrier()
 {
-    static const bool registered = registerAsymmetricBarrier();
+    static const bool registered = halvix::internal::registerAsymmetricBarrier();
     return registered;
 }
 
