@@ -180,9 +180,10 @@ public:
 
     // --- Counters for halvix/observe, kept only while observation is on ---
 
-    // Macros stored in this queue itself (a forwarding queue counts none),
-    // and the most it held at once.
-    uint64_t getWritten() const { return written.load(std::memory_order_relaxed); }
+    // Macros stored in this queue itself since it was made (a forwarding
+    // queue counts none), and the most it held at once while observation
+    // was on (reads keep that mark; what waits unread now counts too).
+    uint64_t getWritten() const;
     uint64_t getHighWater() const;
 
     // What a snapshot shows of one queue, copied under the Queue Collection's
@@ -208,8 +209,8 @@ private:
 
     HALVIX_INTERNAL bool store(const command::Macro* macroPtr, int timeout);
     typedef void (*QueueWaited)(const char*, int64_t, int64_t);
-    // store() while observation is on; `waited` records a write that waited.
-    HALVIX_INTERNAL bool storeObserved(void* message, int timeout, QueueWaited waited);
+    // store() while a timeline records; `waited` records a write that waited.
+    HALVIX_INTERNAL bool storeRecorded(void* message, int timeout, QueueWaited waited);
     HALVIX_INTERNAL void drainAutoDeleteMacros();
     HALVIX_INTERNAL void leaveTargets();
 
@@ -229,13 +230,6 @@ private:
     std::atomic<std::thread::id> soleReader{};
     Links* links;  // owned
     int slots;     // capacity of the store
-    // Observation counters (see getWritten); relaxed, statistics read on
-    // their own. Changed before a write publishes its macro, never after:
-    // the reader may destroy the queue as soon as it has the macro. On a
-    // cache line of their own: every observed write changes them, and the
-    // fields above are read by every write and read.
-    alignas(64) std::atomic<uint64_t> written{0};
-    std::atomic<uint64_t> highWater{0};
 };
 
 HALVIX_API std::ostream& operator<<(std::ostream& os, const Queue& queue);

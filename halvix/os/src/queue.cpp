@@ -10,6 +10,7 @@
 
 #include "halvix/os/src/osCheck.h"
 #include "halvix/os/src/ringCore.h"
+#include "halvix/src/QueueCounters.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -98,29 +99,60 @@ bool osQueueWrite(void* queue, void* message, long timeoutMs)
     return true;
 }
 
-bool osQueueRead(void* queue, void** message, long timeoutMs)
+namespace {
+
+constexpr char OS_QUEUE_READ[] = "osQueueRead";
+
+// The read of a message, marking or not; its traces name osQueueRead.
+bool readQueue(void* queue, void** message, long timeoutMs, bool marking)
 {
-    DBG_LOG("dbg", "Reading queue %p", queue);
+    DBG_TRACE_AS(DBG_LEVEL_LOG, "dbg", OS_QUEUE_READ, "Reading queue %p", queue);
     const long lMsBeforeTimeout = timeoutMs;
     HALVIX_OS_ASSERT(lMsBeforeTimeout >= -1, OS_SEMAPHORE_TAKE);
     bool slept = false;
     void* taken = nullptr;
-    if (!recordOf(queue)->ring.read(taken, timeoutMs, slept)) {
+    if (!recordOf(queue)->ring.read(taken, timeoutMs, slept, marking)) {
         *message = nullptr;
         if (slept) {
             internal::traceWaitTimedOut();
         }
-        DBG_TRACE("dbg", "Data read from queue %p timed-out", queue);
+        DBG_TRACE_AS(DBG_LEVEL_TRACE, "dbg", OS_QUEUE_READ, "Data read from queue %p timed-out", queue);
         return false;
     }
     *message = taken;
-    DBG_LOG("dbg", "Data was read from queue %p", queue);
+    DBG_TRACE_AS(DBG_LEVEL_LOG, "dbg", OS_QUEUE_READ, "Data was read from queue %p", queue);
     return true;
+}
+
+}  // namespace
+
+bool osQueueRead(void* queue, void** message, long timeoutMs)
+{
+    return readQueue(queue, message, timeoutMs, false);
 }
 
 int osQueueSize(void* queue)
 {
     return recordOf(queue)->ring.size();
 }
+
+namespace internal {
+
+bool osQueueReadMarking(void* queue, void** message, long timeoutMs)
+{
+    return readQueue(queue, message, timeoutMs, true);
+}
+
+unsigned long osQueueHighWater(void* queue)
+{
+    return recordOf(queue)->ring.highWater();
+}
+
+uint64_t osQueueWritten(void* queue)
+{
+    return recordOf(queue)->ring.written();
+}
+
+}  // namespace internal
 
 }  // namespace halvix::os

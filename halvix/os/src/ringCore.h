@@ -66,6 +66,8 @@ public:
         writers.spinBudgetNs.store(MAX_SPIN_NS, std::memory_order_relaxed);
         readers.position.store(0, std::memory_order_relaxed);
         readers.spinBudgetNs.store(MAX_SPIN_NS, std::memory_order_relaxed);
+        readers.highWater.store(0, std::memory_order_relaxed);
+        writers.highWater.store(0, std::memory_order_relaxed);  // unused: the readers keep the mark
     }
 
     // Stores `message`, waiting up to `timeoutMs` (-1 no limit, 0 no wait) in
@@ -106,8 +108,9 @@ public:
     }
 
     // Takes the oldest message into `message`, waiting up to `timeoutMs` in
-    // total for one; as write otherwise.
-    bool read(void*& message, long timeoutMs, bool& slept)
+    // total for one; as write otherwise. With `marking`, the read also keeps
+    // the high-water mark (see highWater).
+    bool read(void*& message, long timeoutMs, bool& slept, bool marking = false)
     {
         Wait wait(timeoutMs);
         uint64_t position = readers.position.load(std::memory_order_relaxed);  // as in write
@@ -122,6 +125,9 @@ public:
                 if (readers.position.compare_exchange_weak(position, position + 1, std::memory_order_relaxed,
                                                            std::memory_order_relaxed)) {
                     message = slot.message.load(std::memory_order_relaxed);
+                    if (marking) {
+                        raiseMarkAt(position);  // before the hand-over, which may end the ring
+                    }
                     handOver(slot, turn + READER);  // the writer of the next lap
                     slept = wait.slept;
                     return true;
@@ -151,6 +157,22 @@ public:
         return written - taken >= capacity ? static_cast<int>(capacity) : static_cast<int>(written - taken);
     }
 
+    // Messages ever stored: the writers' position, which counts each stored
+    // message once (a position is claimed only when its write completes).
+    uint64_t written() const
+    {
+        return writers.position.load(std::memory_order_relaxed);  // relaxed: a statistic
+    }
+
+    // The most messages the ring held at once, as marking reads found them
+    // when they took a message (each counts the one it takes). Between two
+    // reads the number held only grows, so a look at each read sees every
+    // peak but the present one, which size() tells.
+    uint32_t highWater() const
+    {
+        return readers.highWater.load(std::memory_order_relaxed);  // relaxed: a statistic
+    }
+
 private:
     static constexpr uint32_t SLEEPER = 1;
     static constexpr uint32_t READER = 2;
@@ -162,6 +184,7 @@ private:
     {
         Atom<uint64_t> position;      // the next position this side claims
         Atom<uint32_t> spinBudgetNs;  // parking.h's adaptive spin
+        Atom<uint32_t> highWater;     // readers only: see highWater()
     };
 
     // The state of one write's or read's waiting: the deadline is taken once,
@@ -188,6 +211,34 @@ private:
         }
         turn = static_cast<uint32_t>(lap) << 2;
         return slots[index];
+    }
+
+    // A marking read took `position`: raises the mark if more messages than
+    // it says are stored, counting the one taken. The mark, m, is beaten
+    // only when position + m is published already, so the usual look is at
+    // one slot just ahead of the reader, a line it owns from the last lap
+    // or shares with the slot it took; only a read that finds more than the
+    // mark waiting reads the writers' position from their cache line.
+    void raiseMarkAt(uint64_t position)
+    {
+        // Relaxed throughout: a statistic, never a reason to read a message.
+        uint32_t mark = readers.highWater.load(std::memory_order_relaxed);
+        if (mark >= capacity) {
+            return;
+        }
+        uint32_t turn;
+        const Slot& ahead = locate(position + mark, turn);
+        turn |= READER;
+        if (static_cast<int32_t>((ahead.turn.load(std::memory_order_relaxed) & ~SLEEPER) - turn) < 0) {
+            return;  // position + mark not written yet: no more than the mark waits
+        }
+        const uint64_t written = writers.position.load(std::memory_order_relaxed);
+        const uint64_t held = written > position ? written - position : 1;
+        const uint32_t now = held >= capacity ? capacity : static_cast<uint32_t>(held);
+        // Readers on several threads may raise it at once: only upwards.
+        while (mark < now && !readers.highWater.compare_exchange_weak(mark, now, std::memory_order_relaxed,
+                                                                      std::memory_order_relaxed)) {
+        }
     }
 
     // Whether the side has not moved past `position`: a slot that looked

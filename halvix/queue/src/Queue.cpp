@@ -8,6 +8,7 @@
 #include "halvix/queue/src/QueueLinks.h"
 #include "halvix/src/LabelledLine.h"
 #include "halvix/src/ObserverHooks.h"
+#include "halvix/src/QueueCounters.h"
 #include "halvix/src/RegistryPrinting.h"
 
 #include <algorithm>
@@ -102,50 +103,32 @@ bool Queue::store(const Macro* macroPtr, int timeout)
     // The store carries untyped pointers; the reader gets the macro back as
     // the mutable object it is.
     void* message = const_cast<Macro*>(macroPtr);
+    // Counting costs a write nothing: the OS queue counts what it stores and
+    // its reader keeps the high-water mark. Only a timeline looks closer.
     const internal::ObserverHooks* hooks = internal::currentObserverHooks();
-    if (hooks == nullptr) {
+    if (hooks == nullptr || hooks->queueWaited == nullptr || timeout == 0) {
         return os::osQueueWrite(queueHandle, message, timeout);
     }
-    return storeObserved(message, timeout, hooks->queueWaited);
+    return storeRecorded(message, timeout, hooks->queueWaited);
 }
 
-bool Queue::storeObserved(void* message, int timeout, QueueWaited waited)
+bool Queue::storeRecorded(void* message, int timeout, QueueWaited waited)
 {
-    // Counted before the write publishes the macro: from then on its reader
-    // may destroy this queue. A refused write published nothing and takes
-    // its count back.
-    written.fetch_add(1, std::memory_order_relaxed);
-    // A mark at the capacity can rise no further: the size, which reads the
-    // readers' position from another CPU's cache, is then left alone.
-    const auto capacity = static_cast<uint64_t>(slots);
-    if (highWater.load(std::memory_order_relaxed) < capacity) {
-        internal::raiseMark(highWater, std::min<uint64_t>(size() + 1, capacity));
-    }
-    // With a timeline, a first try that does not wait tells a write that
-    // had to wait for room.
-    const bool mayWait = waited != nullptr && timeout != 0;
-    if (mayWait && os::osQueueWrite(queueHandle, message, 0)) {
+    // A first try that does not wait tells a write that had to wait for room.
+    if (os::osQueueWrite(queueHandle, message, 0)) {
         return true;
     }
+    // Copied now: once the write has published the macro, the queue may be
+    // gone.
     char queueName[64] = "";
-    int64_t beginNs = 0;
-    if (mayWait) {
-        // Copied now: once the write has published the macro, the queue
-        // may be gone.
-        std::strncpy(queueName, name.c_str(), sizeof(queueName) - 1);
-        beginNs = internal::observedNowNs();
-    }
+    std::strncpy(queueName, name.c_str(), sizeof(queueName) - 1);
+    const int64_t beginNs = internal::observedNowNs();
     const bool stored = os::osQueueWrite(queueHandle, message, timeout);
-    if (!stored) {
-        written.fetch_sub(1, std::memory_order_relaxed);
-    }
-    if (mayWait) {
-        const int64_t endNs = internal::observedNowNs();
-        // A slot that frees up while the write still spins is no full
-        // queue worth a mark in the timeline.
-        if (endNs - beginNs >= internal::NOTABLE_WAIT_NS) {
-            waited(queueName, beginNs, endNs);
-        }
+    const int64_t endNs = internal::observedNowNs();
+    // A slot that frees up while the write still spins is no full queue
+    // worth a mark in the timeline.
+    if (endNs - beginNs >= internal::NOTABLE_WAIT_NS) {
+        waited(queueName, beginNs, endNs);
     }
     return stored;
 }
@@ -204,7 +187,10 @@ bool Queue::read(Macro*& macroPtr, int timeout)
 {
     macroPtr = nullptr;
     void* message = nullptr;
-    const bool taken = os::osQueueRead(queueHandle, &message, timeout);
+    // While observation is on, the read keeps the high-water mark.
+    const bool taken = internal::currentObserverHooks() == nullptr
+                           ? os::osQueueRead(queueHandle, &message, timeout)
+                           : os::internal::osQueueReadMarking(queueHandle, &message, timeout);
     macroPtr = static_cast<Macro*>(message);
     return taken;
 }
@@ -344,10 +330,15 @@ void Queue::drainAutoDeleteMacros()
     }
 }
 
+uint64_t Queue::getWritten() const
+{
+    return os::internal::osQueueWritten(queueHandle);
+}
+
 uint64_t Queue::getHighWater() const
 {
-    // Macros written before observation began still count once they show.
-    return std::max<uint64_t>(highWater.load(std::memory_order_relaxed), size());
+    // The reads' mark misses only what waits now, unread.
+    return std::max<uint64_t>(os::internal::osQueueHighWater(queueHandle), size());
 }
 
 std::size_t Queue::copyFacts(const std::string* after, std::size_t limit, std::vector<Facts>& out)
