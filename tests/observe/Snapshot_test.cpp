@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -95,6 +96,27 @@ TEST_F(Snapshot, QueueHighWaterMarkAfterABurstAndItsTargets)
     EXPECT_EQ(queue["forwardsTo"], Json({"obs-right", "obs-left"}));
     burst.stopForwardingTo(&right);
     burst.stopForwardingTo(&left);
+}
+
+TEST_F(Snapshot, ReadsKeepThePeakDepthAcrossLapsOfTheStore)
+{
+    // Depths that rise and fall over several laps of a store of 5 slots; the
+    // mark follows the highest depth a read found, whatever slot it sits in.
+    Macro macro("lap", false, false);
+    Queue queue("obs-laps", 5);
+    uint64_t stored = 0;
+    uint64_t peak = 0;
+    for (uint64_t depth : {1, 3, 2, 4, 1, 5, 3}) {
+        for (uint64_t i = 0; i < depth; ++i, ++stored) {
+            ASSERT_TRUE(queue.write(&macro, 0));
+        }
+        peak = std::max(peak, depth);
+        Macro* taken = nullptr;
+        while (queue.read(taken, 0)) {
+        }
+        EXPECT_EQ(queue.getHighWater(), peak);
+        EXPECT_EQ(queue.getWritten(), stored);
+    }
 }
 
 TEST_F(Snapshot, FullQueueRefusingAWriteKeepsItsCounts)
