@@ -79,6 +79,10 @@
 
 namespace halvix::queue {
 
+namespace internal {
+struct ObserverHooks;
+}  // namespace internal
+
 class HALVIX_API Queue : public WriteableQueue
 {
 public:
@@ -208,9 +212,8 @@ private:
     struct Links;  // forwarding guard and reverse links (src/QueueLinks.h)
 
     HALVIX_INTERNAL bool store(const command::Macro* macroPtr, int timeout);
-    typedef void (*QueueWaited)(const char*, int64_t, int64_t);
-    // store() while a timeline records; `waited` records a write that waited.
-    HALVIX_INTERNAL bool storeRecorded(void* message, int timeout, QueueWaited waited);
+    // store() while a timeline records: tells `hooks` of a write that waited.
+    HALVIX_INTERNAL bool storeRecorded(void* message, int timeout, const internal::ObserverHooks& hooks);
     HALVIX_INTERNAL void drainAutoDeleteMacros();
     HALVIX_INTERNAL void leaveTargets();
 

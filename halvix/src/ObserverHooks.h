@@ -23,19 +23,29 @@
 #include <cstdint>
 #include <string>
 
+#if defined(__x86_64__)
+#include <x86intrin.h>
+#endif
+
 namespace halvix::queue::internal {
 
 struct ObserverHooks
 {
-    // Each function may be null: counting without a timeline.
-    // A write into `queueName` found it full and waited from beginNs to
-    // endNs, at least NOTABLE_WAIT_NS.
-    void (*queueWaited)(const char* queueName, int64_t beginNs, int64_t endNs);
+    // Each function may be null: counting without a timeline. Instants and
+    // spans are in observed ticks (observedTicks) unless named Ns.
+    // A write into `queueName` found it full and waited from `begin` to
+    // `end`, at least NOTABLE_WAIT_NS.
+    void (*queueWaited)(const char* queueName, int64_t begin, int64_t end);
     // The calling thread, the Task `laneName`, ran `macroName`; status its result.
-    void (*macroRan)(const std::string& laneName, const char* macroName, int64_t beginNs, int64_t endNs,
+    void (*macroRan)(const std::string& laneName, const char* macroName, int64_t begin, int64_t end,
                      int status);
-    // A delivery of timer `timerId` reached handleTimeout `lateNs` after its expiry was due.
-    void (*timerDelivered)(unsigned int timerId, int64_t atNs, int64_t lateNs);
+    // A delivery of timer `timerId` reached handleTimeout now, `lateNs` after
+    // its expiry was due.
+    void (*timerDelivered)(unsigned int timerId, int64_t lateNs);
+    // Observed ticks come from the CPU's constant-rate counter; else they
+    // are nanoseconds of the monotonic clock. Fixed for the process by the
+    // first table installed.
+    bool cpuCounter;
 };
 
 // The shortest wait for room that counts as a queue that filled up: a
@@ -53,12 +63,34 @@ inline const ObserverHooks* currentObserverHooks()
     return observerHooks.load(std::memory_order_relaxed);  // see observerHooks
 }
 
-// The clock of every observed time: the monotonic clock in nanoseconds.
-inline int64_t observedNowNs()
+// The monotonic clock in nanoseconds: due times, lateness, uptime.
+inline int64_t monotonicNowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+// The clock of observed instants, read at least once for every macro a Task
+// runs while observation is on: the CPU's counter where `hooks` says so (the
+// time-stamp counter of x86-64, which the table chooses only when it runs at
+// a constant rate, or the virtual counter of aarch64), a few nanoseconds to
+// read, where the monotonic clock costs 20 to 50 through the vDSO. Only
+// spans and order of ticks mean anything; observe turns them into time.
+inline int64_t observedTicks(const ObserverHooks& hooks)
+{
+#if defined(__x86_64__)
+    if (hooks.cpuCounter) {
+        return static_cast<int64_t>(__rdtsc());
+    }
+#elif defined(__aarch64__)
+    if (hooks.cpuCounter) {
+        uint64_t ticks;
+        asm volatile("mrs %0, cntvct_el0" : "=r"(ticks));
+        return static_cast<int64_t>(ticks);
+    }
+#endif
+    return monotonicNowNs();
 }
 
 // Raises `mark` to `value` if it is lower. Relaxed: a statistic read on its own.

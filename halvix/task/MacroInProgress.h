@@ -33,8 +33,8 @@ public:
     // Longest name kept, in bytes; longer names are cut (utils/Utf8.h).
     static constexpr std::size_t NAME_BYTES = 63;
 
-    // Owner: the macro `name` began at `startNs` (observedNowNs, > 0).
-    void begin(const std::string& name, int64_t startNs);
+    // Owner: the macro `name` began at `start` (observed ticks, > 0).
+    void begin(const std::string& name, int64_t start);
     // Owner: no macro runs.
     void end();
     // The owner's copy of the name, as begin left it (owner only).
@@ -42,13 +42,13 @@ public:
 
     // Any thread: true with the name and start of the macro running now;
     // false when none runs.
-    bool read(std::string& name, int64_t& startNs) const;
+    bool read(std::string& name, int64_t& start) const;
 
 private:
     static constexpr std::size_t WORDS = (NAME_BYTES + 1 + 7) / 8;
 
     std::atomic<uint32_t> sequence{0};     // odd while the owner writes
-    std::atomic<int64_t> startNs{0};       // 0: idle
+    std::atomic<int64_t> startTicks{0};    // 0: idle
     std::atomic<uint64_t> words[WORDS]{};  // the NUL-terminated name, 8 bytes a word
     char ownCopy[WORDS * 8] = "";          // owner only
 };

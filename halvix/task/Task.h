@@ -287,7 +287,7 @@ public:
         uint64_t failed;
         bool busy;  // a macro runs: the two below are set
         std::string current;
-        int64_t currentStartNs;  // observedNowNs when it began
+        int64_t currentStart;  // when it began, in observed ticks
     };
     // Appends the facts of at most `limit` registered Tasks, in name order,
     // starting after the name `*after` (from the first when null); returns
@@ -321,11 +321,11 @@ private:
     HALVIX_INTERNAL std::string reasonJoinIsImpossible() const;
     // cleanUp's end of a running thread whose event queue refused the request.
     HALVIX_INTERNAL void waitForThreadBehindFullQueue();
-    // run's execution of one macro while observation is on; `beginNs` is
-    // when it began, 0 to read the clock. Returns when it ended under a
-    // timeline, 0 otherwise.
+    // run's execution of one macro while observation is on; `begin` is
+    // when it began (observed ticks), 0 to read the clock. Returns when it
+    // ended under a timeline, 0 otherwise.
     HALVIX_INTERNAL int64_t executeObserved(command::Macro* macro,
-                                            const queue::internal::ObserverHooks& hooks, int64_t beginNs);
+                                            const queue::internal::ObserverHooks& hooks, int64_t begin);
 
     std::string name;
     queue::Queue eventQueue;

@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
@@ -49,11 +51,12 @@ std::map<int, std::string> laneNames(const Json& trace)
     return names;
 }
 
-// Runs a macro named `name` on `task` and waits until it has ended.
-void runOn(Task& task, const std::string& name)
+// Runs a macro named `name` doing `body` on `task` and waits until it has ended.
+void runOn(
+    Task& task, const std::string& name, std::function<void()> body = [] {})
 {
     const uint64_t before = task.getExecuted();
-    ASSERT_TRUE(task.getEventQueuePtr()->write(macroOf(name, [] {}), -1));
+    ASSERT_TRUE(task.getEventQueuePtr()->write(macroOf(name, std::move(body)), -1));
     ASSERT_TRUE(eventually([&task, before] { return task.getExecuted() > before; }));
 }
 
@@ -62,15 +65,18 @@ TEST(Timeline, ThreeMacrosOnTwoTasksGiveThreeCompleteEventsOnTwoNamedLanesInOrde
     const std::string path = scratchPath("three.json");
     auto alpha = std::make_unique<Consumer>("obs-alpha");
     auto beta = std::make_unique<Consumer>("obs-beta");
+    const auto recordingBegan = std::chrono::steady_clock::now();
     ASSERT_TRUE(observe::startTimeline(path, 1000));
     EXPECT_FALSE(observe::startTimeline(path, 1000));  // one recording at a time
     runOn(alpha->task, "first");
-    runOn(beta->task, "second");
+    runOn(beta->task, "second", [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
     runOn(alpha->task, "third \xe2\x82\xac");
     // Both threads end before the file is written: their events stay.
     alpha.reset();
     beta.reset();
     ASSERT_TRUE(observe::stopTimeline());
+    const double recordingUs =
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - recordingBegan).count();
     EXPECT_FALSE(observe::stopTimeline());
 
     const Json trace = Json::parse(fileText(path));
@@ -88,6 +94,11 @@ TEST(Timeline, ThreeMacrosOnTwoTasksGiveThreeCompleteEventsOnTwoNamedLanesInOrde
     EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "third \xe2\x82\xac"}));
     EXPECT_EQ(lanes, (std::vector<std::string>{"obs-alpha", "obs-beta", "obs-alpha"}));
     EXPECT_LE(macros[0]["ts"].get<double>() + macros[0]["dur"].get<double>(), macros[1]["ts"].get<double>());
+    // Ticks of the CPU's counter become time at a rate measured to a part
+    // in ten thousand: the 20 ms macro lasts that long, less 2 us at most.
+    EXPECT_GE(macros[1]["dur"].get<double>(), 20000.0 - 2.0);
+    EXPECT_GE(macros[2]["ts"].get<double>(), macros[1]["ts"].get<double>() + 20000.0 - 2.0);
+    EXPECT_LE(macros[2]["ts"].get<double>() + macros[2]["dur"].get<double>(), recordingUs * 1.0001 + 2.0);
     EXPECT_EQ(trace.at("otherData").at("droppedEvents"), 0);
     std::remove(path.c_str());
 }

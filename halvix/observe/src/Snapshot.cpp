@@ -60,7 +60,7 @@ const char* timerStateName(int state)
     }
 }
 
-void appendTask(std::string& out, const task::Task::Facts& facts, int64_t nowNs)
+void appendTask(std::string& out, const task::Task::Facts& facts, int64_t now, const detail::TickScale& scale)
 {
     out += '{';
     appendKey(out, "name");
@@ -91,7 +91,7 @@ void appendTask(std::string& out, const task::Task::Facts& facts, int64_t nowNs)
         appendJsonString(out, facts.current);
         out += ',';
         appendKey(out, "runningUs");
-        appendNumber(out, (nowNs > facts.currentStartNs ? nowNs - facts.currentStartNs : 0) / 1000);
+        appendNumber(out, scale.toNs(now > facts.currentStart ? now - facts.currentStart : 0) / 1000);
         out += '}';
     } else {
         out += "null";
@@ -189,7 +189,9 @@ std::string snapshotJson()
         copyAll<Queue::Facts, std::string>(Queue::copyFacts, [](const Queue::Facts& f) { return f.name; });
     const auto timers =
         copyAll<Timer::Facts, unsigned int>(Timer::copyFacts, [](const Timer::Facts& f) { return f.id; });
-    const int64_t nowNs = queue::internal::observedNowNs();
+    const int64_t nowNs = queue::internal::monotonicNowNs();
+    const int64_t now = detail::nowTicks();
+    const detail::TickScale scale;
 
     std::string out;
     out.reserve(256 + 200 * (tasks.size() + queues.size() + timers.size()));
@@ -200,8 +202,9 @@ std::string snapshotJson()
     appendKey(out, "uptimeUs");
     appendNumber(out, (nowNs - detail::countingSinceNs()) / 1000);
     out += ',';
-    appendList(out, "tasks", tasks,
-               [nowNs](std::string& text, const Task::Facts& facts) { appendTask(text, facts, nowNs); });
+    appendList(out, "tasks", tasks, [now, &scale](std::string& text, const Task::Facts& facts) {
+        appendTask(text, facts, now, scale);
+    });
     out += ',';
     appendList(out, "queues", queues, appendQueue);
     out += ',';

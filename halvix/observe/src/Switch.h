@@ -1,4 +1,5 @@
-// halvix/observe/src/Switch.h - switching observation on (internal).
+// halvix/observe/src/Switch.h - switching observation on, and the clock of
+// observed instants (internal).
 //
 // Observation has three levels, each an ObserverHooks table that the lower
 // modules find through one relaxed load (halvix/src/ObserverHooks.h): none (null),
@@ -11,10 +12,26 @@
 
 namespace halvix::observe::detail {
 
-// When counting began (observedNowNs); 0 before.
+// When counting began (monotonicNowNs); 0 before.
 int64_t countingSinceNs();
 // Counting plus the timeline's recording functions, or counting alone.
 void switchTimelineHooks(bool on);
+
+// Observed ticks now, on the clock the installed tables chose (counting on).
+int64_t nowTicks();
+
+// Turns spans of observed ticks into nanoseconds. The rate is measured
+// between the start of counting and the making of the scale, so one scale
+// serves a whole snapshot or timeline and keeps their spans consistent.
+class TickScale
+{
+public:
+    TickScale();
+    int64_t toNs(int64_t ticks) const;
+
+private:
+    double nsPerTick;
+};
 
 }  // namespace halvix::observe::detail
 

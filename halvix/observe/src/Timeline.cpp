@@ -74,10 +74,10 @@ enum class Kind : uint8_t
 
 struct Event
 {
-    int64_t beginNs;
-    int64_t durationNs;  // a timer delivery: its lateness
-    int32_t value;       // macro: status; timer: id (as unsigned)
-    uint32_t name;       // index into the lane's names
+    int64_t begin;     // observed ticks
+    int64_t duration;  // observed ticks; a timer delivery: its lateness in nanoseconds
+    int32_t value;     // macro: status; timer: id (as unsigned)
+    uint32_t name;     // index into the lane's names
     Kind kind;
 };
 static_assert(sizeof(Event) == 32, "two events to a cache line");
@@ -144,7 +144,7 @@ struct Recorder
     internal::Mutex control;  // start and stop
     uint32_t lastGeneration HALVIX_GUARDED_BY(control) = 0;
     std::size_t maxEvents HALVIX_GUARDED_BY(control) = 0;
-    int64_t startNs HALVIX_GUARDED_BY(control) = 0;
+    int64_t start HALVIX_GUARDED_BY(control) = 0;  // observed ticks
     std::FILE* file HALVIX_GUARDED_BY(control) = nullptr;
 
     // Also guards the taking over of a lane; taken inside control, if at all.
@@ -277,8 +277,7 @@ void push(Lane& lane, const Event& event)
     lane.at(lane.count++) = event;
 }
 
-void record(const char* laneName, Kind kind, const char* name, int64_t beginNs, int64_t durationNs,
-            int32_t value)
+void record(const char* laneName, Kind kind, const char* name, int64_t begin, int64_t duration, int32_t value)
 {
     if (laneOfThisThread.gone) {
         return;  // a later thread-local destructor writing a queue as the thread ends
@@ -309,7 +308,7 @@ void record(const char* laneName, Kind kind, const char* name, int64_t beginNs, 
                 lane->name = laneName != nullptr ? std::string(laneName) : osThreadName();
                 lane->nameSource = laneName;
             }
-            push(*lane, Event{beginNs, durationNs, value, internName(*lane, name), kind});
+            push(*lane, Event{begin, duration, value, internName(*lane, name), kind});
         } catch (const std::bad_alloc&) {
             // No memory for a name: the event is lost, the thread goes on.
         }
@@ -349,7 +348,8 @@ void appendMetadata(std::string& out, const char* what, int pid, uint32_t tid, c
     out += "}},\n";
 }
 
-void appendEvent(std::string& out, const Collected& item, const std::string& name, int pid, int64_t startNs)
+void appendEvent(std::string& out, const Collected& item, const std::string& name, int pid, int64_t start,
+                 const detail::TickScale& scale)
 {
     const Event& e = item.event;
     out += "{\"name\":";
@@ -364,17 +364,17 @@ void appendEvent(std::string& out, const Collected& item, const std::string& nam
            : e.kind == Kind::TIMER ? ",\"cat\":\"timer\",\"ph\":\"i\",\"s\":\"t\""
                                    : ",\"cat\":\"queue\",\"ph\":\"X\"";
     out += ",\"ts\":";
-    appendMicros(out, e.beginNs - startNs);
+    appendMicros(out, scale.toNs(e.begin - start));
     if (e.kind != Kind::TIMER) {
         out += ",\"dur\":";
-        appendMicros(out, e.durationNs);
+        appendMicros(out, scale.toNs(e.duration));
     }
     out += ",\"pid\":" + std::to_string(pid) + ",\"tid\":" + std::to_string(item.lane + 1);
     if (e.kind == Kind::MACRO) {
         out += ",\"args\":{\"status\":" + std::to_string(e.value) + "}";
     } else if (e.kind == Kind::TIMER) {
         out += ",\"args\":{\"lateUs\":";
-        appendMicros(out, e.durationNs);
+        appendMicros(out, e.duration);
         out += "}";
     } else {
         out += ",\"args\":{\"queue\":";
@@ -388,19 +388,19 @@ void appendEvent(std::string& out, const Collected& item, const std::string& nam
 
 namespace timeline {
 
-void queueWaited(const char* queueName, int64_t beginNs, int64_t endNs)
+void queueWaited(const char* queueName, int64_t begin, int64_t end)
 {
-    record(nullptr, Kind::QUEUE_WAIT, queueName, beginNs, endNs - beginNs, 0);
+    record(nullptr, Kind::QUEUE_WAIT, queueName, begin, end - begin, 0);
 }
 
-void macroRan(const std::string& laneName, const char* macroName, int64_t beginNs, int64_t endNs, int status)
+void macroRan(const std::string& laneName, const char* macroName, int64_t begin, int64_t end, int status)
 {
-    record(laneName.c_str(), Kind::MACRO, macroName, beginNs, endNs - beginNs, status);
+    record(laneName.c_str(), Kind::MACRO, macroName, begin, end - begin, status);
 }
 
-void timerDelivered(unsigned int timerId, int64_t atNs, int64_t lateNs)
+void timerDelivered(unsigned int timerId, int64_t lateNs)
 {
-    record(nullptr, Kind::TIMER, "", atNs, lateNs, static_cast<int32_t>(timerId));
+    record(nullptr, Kind::TIMER, "", detail::nowTicks(), lateNs, static_cast<int32_t>(timerId));
 }
 
 }  // namespace timeline
@@ -421,7 +421,7 @@ bool startTimeline(const std::string& path, std::size_t maxEvents)
     // negative and leave every lane one slice.
     r.budget.store(static_cast<int64_t>(std::min<std::size_t>(maxEvents, INT64_MAX)),
                    std::memory_order_relaxed);
-    r.startNs = queue::internal::observedNowNs();
+    r.start = detail::nowTicks();
     static const bool asymmetric = halvix::internal::registerAsymmetricBarrier();
     r.asymmetric.store(asymmetric, std::memory_order_relaxed);  // see Recorder::asymmetric
     r.lastGeneration = r.lastGeneration + 1 == 0 ? 1 : r.lastGeneration + 1;
@@ -466,7 +466,7 @@ bool stopTimeline()
                     const Event& event = lane->at(i);
                     // A macro that began before this recording started and
                     // ended during it belongs to neither.
-                    if (event.beginNs >= r.startNs) {
+                    if (event.begin >= r.start) {
                         events.push_back(Collected{event, index});
                     }
                 }
@@ -476,15 +476,15 @@ bool stopTimeline()
             lane->clear();
         }
     }
-    std::stable_sort(events.begin(), events.end(), [](const Collected& a, const Collected& b) {
-        return a.event.beginNs < b.event.beginNs;
-    });
+    std::stable_sort(events.begin(), events.end(),
+                     [](const Collected& a, const Collected& b) { return a.event.begin < b.event.begin; });
     if (events.size() > r.maxEvents) {
         const std::size_t cut = events.size() - r.maxEvents;
         dropped += cut;
         events.erase(events.begin(), events.begin() + static_cast<std::ptrdiff_t>(cut));
     }
 
+    const detail::TickScale scale;
     const int pid = static_cast<int>(getpid());
     std::string out = "{\"traceEvents\":[\n";
     appendMetadata(out, "process_name", pid, 0, "halvix", false);
@@ -494,7 +494,7 @@ bool stopTimeline()
     }
     for (std::size_t i = 0; i < events.size(); ++i) {
         const Collected& item = events[i];
-        appendEvent(out, item, lanesCollected[item.lane].names[item.event.name], pid, r.startNs);
+        appendEvent(out, item, lanesCollected[item.lane].names[item.event.name], pid, r.start, scale);
         out += i + 1 < events.size() ? ",\n" : "\n";
     }
     if (events.empty()) {

@@ -9,9 +9,9 @@ namespace halvix::observe::timeline {
 
 // The hooks of halvix/src/ObserverHooks.h while a timeline is recorded. Each
 // returns at once when no recording is under way.
-void queueWaited(const char* queueName, int64_t beginNs, int64_t endNs);
-void macroRan(const std::string& laneName, const char* macroName, int64_t beginNs, int64_t endNs, int status);
-void timerDelivered(unsigned int timerId, int64_t atNs, int64_t lateNs);
+void queueWaited(const char* queueName, int64_t begin, int64_t end);
+void macroRan(const std::string& laneName, const char* macroName, int64_t begin, int64_t end, int status);
+void timerDelivered(unsigned int timerId, int64_t lateNs);
 
 }  // namespace halvix::observe::timeline
 

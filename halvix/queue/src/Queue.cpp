@@ -109,10 +109,10 @@ bool Queue::store(const Macro* macroPtr, int timeout)
     if (hooks == nullptr || hooks->queueWaited == nullptr || timeout == 0) {
         return os::osQueueWrite(queueHandle, message, timeout);
     }
-    return storeRecorded(message, timeout, hooks->queueWaited);
+    return storeRecorded(message, timeout, *hooks);
 }
 
-bool Queue::storeRecorded(void* message, int timeout, QueueWaited waited)
+bool Queue::storeRecorded(void* message, int timeout, const internal::ObserverHooks& hooks)
 {
     // A first try that does not wait tells a write that had to wait for room.
     if (os::osQueueWrite(queueHandle, message, 0)) {
@@ -122,13 +122,13 @@ bool Queue::storeRecorded(void* message, int timeout, QueueWaited waited)
     // gone.
     char queueName[64] = "";
     std::strncpy(queueName, name.c_str(), sizeof(queueName) - 1);
-    const int64_t beginNs = internal::observedNowNs();
+    const int64_t beginNs = internal::monotonicNowNs();
+    const int64_t begin = internal::observedTicks(hooks);
     const bool stored = os::osQueueWrite(queueHandle, message, timeout);
-    const int64_t endNs = internal::observedNowNs();
     // A slot that frees up while the write still spins is no full queue
     // worth a mark in the timeline.
-    if (endNs - beginNs >= internal::NOTABLE_WAIT_NS) {
-        waited(queueName, beginNs, endNs);
+    if (internal::monotonicNowNs() - beginNs >= internal::NOTABLE_WAIT_NS) {
+        hooks.queueWaited(queueName, begin, internal::observedTicks(hooks));
     }
     return stored;
 }

@@ -32,7 +32,7 @@ void MacroInProgress::begin(const std::string& name, int64_t start)
         std::memcpy(&value, ownCopy + word * 8, 8);
         words[word].store(value, std::memory_order_relaxed);
     }
-    startNs.store(start, std::memory_order_relaxed);
+    startTicks.store(start, std::memory_order_relaxed);
     sequence.store(before + 2, std::memory_order_release);  // the words before the even value
 }
 
@@ -41,7 +41,7 @@ void MacroInProgress::end()
     const uint32_t before = sequence.load(std::memory_order_relaxed);
     sequence.store(before + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
-    startNs.store(0, std::memory_order_relaxed);
+    startTicks.store(0, std::memory_order_relaxed);
     sequence.store(before + 2, std::memory_order_release);
 }
 
@@ -57,7 +57,7 @@ bool MacroInProgress::read(std::string& name, int64_t& start) const
             const uint64_t value = words[word].load(std::memory_order_relaxed);
             std::memcpy(copy + word * 8, &value, 8);
         }
-        const int64_t began = startNs.load(std::memory_order_relaxed);
+        const int64_t began = startTicks.load(std::memory_order_relaxed);
         std::atomic_thread_fence(std::memory_order_acquire);  // the words before the second look
         if (sequence.load(std::memory_order_relaxed) != first) {
             continue;

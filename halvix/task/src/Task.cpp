@@ -368,7 +368,7 @@ std::size_t Task::copyFacts(const std::string* after, std::size_t limit, std::ve
                     false,
                     std::string(),
                     0};
-        facts.busy = task.inProgress.read(facts.current, facts.currentStartNs);
+        facts.busy = task.inProgress.read(facts.current, facts.currentStart);
         out.push_back(std::move(facts));
     }
     return copied;

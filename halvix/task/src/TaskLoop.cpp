@@ -115,15 +115,15 @@ void Task::reportEscapedException() const
 
 int Task::run(void*)
 {
-    // When the last macro ended, while a timeline records: a macro already
-    // waiting then begins where that one ended, so that a busy Task reads the
-    // clock once a macro rather than twice. 0 otherwise.
-    int64_t lastEndNs = 0;
+    // When the last macro ended (observed ticks), while a timeline records:
+    // a macro already waiting then begins where that one ended, so that a
+    // busy Task reads the clock once a macro rather than twice. 0 otherwise.
+    int64_t lastEnd = 0;
     for (;;) {
         Macro* macro = nullptr;
-        int64_t beginNs = 0;
-        if (lastEndNs != 0 && eventQueue.read(macro, 0)) {
-            beginNs = lastEndNs;
+        int64_t begin = 0;
+        if (lastEnd != 0 && eventQueue.read(macro, 0)) {
+            begin = lastEnd;
         } else if (!eventQueue.read(macro, -1)) {
             HALVIX_REPORT("run", TASK_ERROR, Error::ERROR,
                           "Could not read from internal Event Queue '" + eventQueue.getName() +
@@ -139,30 +139,30 @@ int Task::run(void*)
         const queue::internal::ObserverHooks* hooks = queue::internal::currentObserverHooks();
         if (hooks == nullptr) {
             macro->execute();
-            lastEndNs = 0;
+            lastEnd = 0;
         } else {
-            lastEndNs = executeObserved(macro, *hooks, beginNs);
+            lastEnd = executeObserved(macro, *hooks, begin);
         }
     }
 }
 
-int64_t Task::executeObserved(Macro* macro, const queue::internal::ObserverHooks& hooks, int64_t beginNs)
+int64_t Task::executeObserved(Macro* macro, const queue::internal::ObserverHooks& hooks, int64_t begin)
 {
-    if (beginNs == 0) {
-        beginNs = queue::internal::observedNowNs();
+    if (begin == 0) {
+        begin = queue::internal::observedTicks(hooks);
     }
     // The name is copied before the run: an auto-delete macro is gone after it.
-    inProgress.begin(macro->getName(), beginNs);
+    inProgress.begin(macro->getName(), begin);
     struct Idle
     {
         MacroInProgress& inProgress;
         ~Idle() { inProgress.end(); }  // also when the macro throws
     } idle{inProgress};
     const int status = macro->execute();
-    int64_t endNs = 0;
+    int64_t end = 0;
     if (hooks.macroRan != nullptr) {
-        endNs = queue::internal::observedNowNs();
-        hooks.macroRan(name, inProgress.ownName(), beginNs, endNs, status);
+        end = queue::internal::observedTicks(hooks);
+        hooks.macroRan(name, inProgress.ownName(), begin, end, status);
     }
     // Only this thread writes the counters. Counted after the event is
     // recorded, so a macro counted as executed is in the timeline too.
@@ -170,7 +170,7 @@ int64_t Task::executeObserved(Macro* macro, const queue::internal::ObserverHooks
         failed.store(failed.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     }
     executed.store(executed.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-    return endNs;
+    return end;
 }
 
 void Task::initialize() {}

@@ -38,7 +38,6 @@ bool ProcessTimeoutCommand::stopMacro() const
 int ProcessTimeoutCommand::myExecute()
 {
     const queue::internal::ObserverHooks* hooks = queue::internal::currentObserverHooks();
-    int64_t nowNs = 0;
     int64_t lateNs = -1;
     {
         // The timer is dereferenced only while the registry shows it live;
@@ -58,7 +57,7 @@ int ProcessTimeoutCommand::myExecute()
         if (hooks != nullptr) {
             const int64_t dueNs = timerPtr->undeliveredDueNs.load(std::memory_order_relaxed);
             if (dueNs != 0) {  // zero: posted before observation began
-                nowNs = queue::internal::observedNowNs();
+                const int64_t nowNs = queue::internal::monotonicNowNs();
                 lateNs = nowNs > dueNs ? nowNs - dueNs : 0;
                 timerPtr->lateness.add(lateNs / 1000);
                 // An overrun handed over next was due at least one period later.
@@ -70,7 +69,7 @@ int ProcessTimeoutCommand::myExecute()
     }
     // Recorded outside the registry's lock, which every delivery takes.
     if (lateNs >= 0 && hooks->timerDelivered != nullptr) {
-        hooks->timerDelivered(timerId, nowNs, lateNs);
+        hooks->timerDelivered(timerId, lateNs);
     }
     struct InHandler
     {
