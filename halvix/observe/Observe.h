@@ -17,8 +17,13 @@
 // Counting starts with the first call of startCounting, snapshotJson,
 // dumpOnSignal or startTimeline, and then goes on for the life of the
 // process. Counters therefore cover what happened since then: a snapshot's
-// "executed", "written", "fired" and the lateness figures start at 0, while
-// sizes, states and the macro running now are read as they are.
+// "executed", "fired" and the lateness figures start at 0, and a high-water
+// mark covers the reads since then and what waits now; "written" is the
+// queue's own count since it was made, and sizes, states and the macro
+// running now are read as they are. What counting costs: a Task reads the
+// CPU's constant-rate counter (a few nanoseconds) and publishes the name of each
+// macro it runs; a queue's reader looks at one slot more as it takes a
+// macro; a queue write costs nothing more.
 //
 // Concurrency: every function may be called from any thread, also while
 // other threads create and destroy Tasks, Queues and Timers. A snapshot
