@@ -11,8 +11,8 @@
 //                   gdb and perf
 //
 // Everything is opt-in: until one of these calls, the library counts nothing,
-// and a queue write, a macro run and a timer expiry each cost one relaxed
-// atomic load more than without this module.
+// and a queue write or read, a macro run and a timer expiry each cost one
+// relaxed atomic load more than without this module.
 //
 // Counting starts with the first call of startCounting, snapshotJson,
 // dumpOnSignal or startTimeline, and then goes on for the life of the
