@@ -1,13 +1,14 @@
 // halvix/src/ObserverHooks.h - where halvix/observe plugs into the queues,
 // Tasks and timers below it (internal: not for applications).
 //
-// Observation is opt-in: until halvix/observe switches it on, a queue write,
-// a macro run by a Task and a timer expiry each pay one relaxed load of the
-// table pointer below and nothing else. Once a table is installed, the
-// modules keep their counters (queue writes and high-water marks, macros run
-// and failed, the macro running now, timer expiries and lateness) in
-// relaxed atomics of their own, and hand timeline events to the table's
-// functions when those are set.
+// Observation is opt-in: until halvix/observe switches it on, a queue write
+// or read, a macro run by a Task and a timer expiry each pay one relaxed load
+// of the table pointer below and nothing else. Once a table is installed,
+// queue reads keep the high-water mark in the OS queue (which counts the
+// writes itself, halvix/src/QueueCounters.h), and Tasks and timers keep
+// their counters (macros run and failed, the macro running now, expiries
+// and lateness) in relaxed atomics of their own; all hand timeline events
+// to the table's functions when those are set.
 //
 // The table pointer is defined by the queue module, the lowest one that
 // needs it (queue/src/ObserverHooks.cpp); queues, Tasks, timers and observe
