@@ -15,8 +15,8 @@
 
 #include "StressSupport.h"
 #include "common/ErrorRecorder.h"
+#include "task/TaskTestSupport.h"
 
-#include <halvix/command/Command.h>
 #include <halvix/command/Macro.h>
 #include <halvix/os/osTask.h>
 #include <halvix/queue/Queue.h>
@@ -39,7 +39,6 @@
 
 namespace {
 
-using halvix::command::Command;
 using halvix::command::Macro;
 using halvix::queue::Queue;
 using halvix::task::Task;
@@ -59,26 +58,14 @@ struct Ledger
 
 Ledger* ledger = nullptr;  // the test's, for the macros below
 
-class Mark : public Command
-{
-public:
-    explicit Mark(long macroId) : Command("Mark"), id(macroId) {}
-
-protected:
-    int myExecute() override
-    {
-        ledger->executed[id].fetch_add(1, std::memory_order_relaxed);
-        return 0;
-    }
-
-private:
-    long id;
-};
-
 class TrackedMacro : public Macro
 {
 public:
-    explicit TrackedMacro(long macroId) : Macro("tracked", false, true), id(macroId) { add(new Mark(id)); }
+    explicit TrackedMacro(long macroId) : Macro("tracked", false, true), id(macroId)
+    {
+        add(new FunctionCommand(
+            [macroId] { ledger->executed[macroId].fetch_add(1, std::memory_order_relaxed); }));
+    }
     ~TrackedMacro() override { ledger->destroyed[id].fetch_add(1, std::memory_order_relaxed); }
 
 private:
@@ -97,25 +84,6 @@ void send(Queue* queue, int timeout)
         delete macro;
     }
 }
-
-// Ends the Task it runs on, waiting or not (a wait from its own thread is
-// refused, but the request is queued).
-class EndOwnTask : public Command
-{
-public:
-    EndOwnTask(Task* own, bool waits) : Command("EndOwnTask"), task(own), wait(waits) {}
-
-protected:
-    int myExecute() override
-    {
-        task->terminate(wait);
-        return 0;
-    }
-
-private:
-    Task* task;
-    bool wait;
-};
 
 struct TimerFaults
 {
@@ -334,8 +302,9 @@ private:
             return;
         }
         at("auto-delete task: a macro ends it from its own thread");
-        auto* ender = new Macro("ender", false, true);
-        ender->add(new EndOwnTask(task, random() % 2 == 0));
+        // Ends the Task it runs on, waiting or not (a wait from its own
+        // thread is refused, but the request is queued).
+        Macro* ender = macroOf("ender", [task, wait = random() % 2 == 0] { task->terminate(wait); });
         if (!task->getEventQueuePtr()->write(ender, 0)) {
             delete ender;
             while (!task->terminate(false)) {
