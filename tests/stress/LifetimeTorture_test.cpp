@@ -15,7 +15,7 @@
 
 #include "StressSupport.h"
 #include "common/ErrorRecorder.h"
-#include "task/TaskTestSupport.h"
+#include "timer/TimerTestSupport.h"
 
 #include <halvix/command/Macro.h>
 #include <halvix/os/osTask.h>
@@ -30,6 +30,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -124,28 +125,20 @@ private:
     TimerFaults& faults;
 };
 
-// Two timers on two consumers whose handlers stop or restart each other.
-class SiblingTimer : public Timer
+// A handler that stops the other timer of a pair, or restarts it, until `quiet`.
+std::function<void()> toggle(std::unique_ptr<CountingTimer>& other, const std::atomic<bool>& quiet)
 {
-public:
-    explicit SiblingTimer(Queue* queue) : Timer(queue, nullptr) {}
-    ~SiblingTimer() override { cleanUp(); }
-    void handleTimeout() override
-    {
+    return [&other, &quiet] {
         if (quiet.load()) {
             return;
         }
-        if (other->getState() == RUNNING) {
+        if (other->getState() == Timer::RUNNING) {
             other->stop();
         } else {
             other->startRelative(1, 1, nullptr);
         }
-    }
-    SiblingTimer* other = nullptr;
-    static std::atomic<bool> quiet;  // set before the pair is stopped for good
-};
-
-std::atomic<bool> SiblingTimer::quiet{false};
+    };
+}
 
 // Where each thread is, for the watchdog's report.
 std::array<std::atomic<const char*>, kThreads + 1> where;
@@ -404,10 +397,11 @@ TEST(LifetimeTorture, TasksQueuesAndTimersComeAndGoWhileMacrosFlow)
     steady->start(nullptr, nullptr, false);
     siblingConsumer->start(nullptr, nullptr, false);
     Shared shared{pool.get(), steady->getEventQueuePtr(), {}};
-    auto left = std::make_unique<SiblingTimer>(steady->getEventQueuePtr());
-    auto right = std::make_unique<SiblingTimer>(siblingConsumer->getEventQueuePtr());
-    left->other = right.get();
-    right->other = left.get();
+    // Two timers on two consumers whose handlers stop or restart each other.
+    std::atomic<bool> quiet{false};  // set before the pair is stopped for good
+    std::unique_ptr<CountingTimer> left, right;
+    left = std::make_unique<CountingTimer>(steady->getEventQueuePtr(), toggle(right, quiet));
+    right = std::make_unique<CountingTimer>(siblingConsumer->getEventQueuePtr(), toggle(left, quiet));
     left->startRelative(1, 1, nullptr);
 
     const auto deadline = Clock::now() + duration;
@@ -436,8 +430,8 @@ TEST(LifetimeTorture, TasksQueuesAndTimersComeAndGoWhileMacrosFlow)
     where[kThreads].store("main: tearing down");
     // Handlers restart each other: silence them, then stop both (each stop
     // waits for its running delivery) before either goes.
-    SiblingTimer::quiet.store(true);
-    for (SiblingTimer* sibling : {left.get(), right.get()}) {
+    quiet.store(true);
+    for (CountingTimer* sibling : {left.get(), right.get()}) {
         if (sibling->getState() != Timer::STOPPED) {
             sibling->stop();
         }
