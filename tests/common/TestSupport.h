@@ -4,11 +4,15 @@
 #ifndef HALVIX_TESTS_COMMON_TESTSUPPORT_H
 #define HALVIX_TESTS_COMMON_TESTSUPPORT_H
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -126,6 +130,26 @@ void expectChildExitsCleanly(Child child, int runs)
             << "run " << run << ": " << (WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "exit status ")
             << (WIFEXITED(status) ? WEXITSTATUS(status) : 0);
     }
+}
+
+// In a forked child: three detached threads run `body` for ever, and once
+// `progress` has reached `until` the child calls exit, which runs the
+// destructors of static objects (as a return from main does) while they run.
+[[noreturn]] inline void exitWhileThreadsRun(void* (*body)(void*), const std::atomic<int>& progress,
+                                             int until)
+{
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    dup2(null, STDOUT_FILENO);  // exit flushes what the test binary had buffered
+    for (int i = 0; i < 3; ++i) {
+        pthread_t thread;
+        pthread_create(&thread, nullptr, body, nullptr);
+        pthread_detach(thread);
+    }
+    while (progress.load(std::memory_order_relaxed) < until) {
+        sched_yield();
+    }
+    exit(0);
 }
 
 }  // namespace halvix::test

@@ -4,9 +4,6 @@
 #include "DbgTestSupport.h"
 #include "common/FailingAllocation.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -192,30 +189,16 @@ void* traceUntilTheProcessEnds(void*)
     }
 }
 
-// In a child: threads trace at an enabled level while the process exits
-// (exit runs the destructors of static objects, as a return from main does).
-[[noreturn]] void exitWhileThreadsTrace()
-{
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDERR_FILENO);
-    dup2(null, STDOUT_FILENO);  // exit flushes what the test binary had buffered
-    // Long domain names live on the heap, so a destroyed mask is noticed.
-    _dbg_set_mask("first-domain-of-several+second-domain-of-several+third-domain-of-several+dbg");
-    _dbg_set_level(DBG_LEVEL_LOG);
-    for (int i = 0; i < 3; ++i) {
-        pthread_t thread;
-        pthread_create(&thread, nullptr, traceUntilTheProcessEnds, nullptr);
-        pthread_detach(thread);
-    }
-    while (tracedLines.load(std::memory_order_relaxed) < 30) {
-        sched_yield();
-    }
-    exit(0);
-}
-
 }  // namespace
 
 TEST_F(Dbg, TracingWhileTheProcessExitsNeverCrashes)
 {
-    halvix::test::expectChildExitsCleanly(exitWhileThreadsTrace, 20);
+    halvix::test::expectChildExitsCleanly(
+        [] {
+            // Long domain names live on the heap, so a destroyed mask is noticed.
+            _dbg_set_mask("first-domain-of-several+second-domain-of-several+third-domain-of-several+dbg");
+            _dbg_set_level(DBG_LEVEL_LOG);
+            halvix::test::exitWhileThreadsRun(traceUntilTheProcessEnds, tracedLines, 30);
+        },
+        20);
 }

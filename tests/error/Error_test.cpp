@@ -9,10 +9,6 @@
 #include "common/TestSupport.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <pthread.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -54,9 +50,6 @@ TEST(ErrorHeader, TwoLinesNamingSeverityTypeUserTimeAndSource)
     EXPECT_EQ(Error::severityToString(static_cast<Error::Severity>(0)), "UNKNOWN");
     EXPECT_EQ(Error::severityToString(Error::INFO), "INFO");
     EXPECT_EQ(Error::severityToString(Error::FATAL), "FATAL");
-    // The type names that no report in these tests shows.
-    EXPECT_EQ(Error::NOT_IMPLEMENTED, "NotImplemented");
-    EXPECT_EQ(Error::UNKNOWN_EXCEPTION, "UnknownException");
 
     // A null file or function cuts the text there.
     Error noFile(nullptr, 3, "f", Error::NULL_PTR, Error::ERROR);
@@ -137,27 +130,10 @@ void* reportUntilTheProcessEnds(void*)
     }
 }
 
-// In a child: threads report errors while the process exits (exit runs the
-// destructors of static objects, as a return from main does).
-[[noreturn]] void exitWhileThreadsReport()
-{
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDERR_FILENO);
-    dup2(null, STDOUT_FILENO);  // exit flushes what the test binary had buffered
-    for (int i = 0; i < 3; ++i) {
-        pthread_t thread;
-        pthread_create(&thread, nullptr, reportUntilTheProcessEnds, nullptr);
-        pthread_detach(thread);
-    }
-    while (reportsMade.load(std::memory_order_relaxed) < 10) {
-        sched_yield();
-    }
-    exit(0);
-}
-
 TEST(ErrorNames, ReportingWhileTheProcessExitsNeverCrashes)
 {
-    halvix::test::expectChildExitsCleanly(exitWhileThreadsReport, 20);
+    halvix::test::expectChildExitsCleanly(
+        [] { halvix::test::exitWhileThreadsRun(reportUntilTheProcessEnds, reportsMade, 10); }, 20);
 }
 
 }  // namespace

@@ -3,36 +3,21 @@
 #include <halvix/queue/Queue.h>
 
 #include "common/ErrorRecorder.h"
+#include "common/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <future>
 #include <thread>
+#include <vector>
 
 namespace {
 
 using namespace halvix::test;
 using halvix::command::Macro;
 using halvix::queue::Queue;
-using std::chrono::milliseconds;
-
-constexpr std::chrono::seconds kBound{10};
-
-// Waits for the future within the bound; a thread still blocked then is
-// part of a deadlock that cannot be undone: say so and stop the process.
-void readyOrAbort(std::future<void>& future, const char* who)
-{
-    if (future.wait_for(kBound) != std::future_status::ready) {
-        std::fprintf(stderr, "%s is still blocked after %lld s: deadlock\n", who,
-                     static_cast<long long>(kBound.count()));
-        std::abort();
-    }
-    future.get();
-}
 
 // A worker that reads a full target writes into the pool feeding it while a
 // producer waits (-1) for room in that target and a third thread changes the
@@ -47,10 +32,11 @@ TEST(QueueHostileUse, AWorkerWritingIntoItsOwnPoolWhileAChangeWaitsForAFullTarge
     pool.startForwardingTo(&worker);
     ASSERT_TRUE(worker.write(new Macro("queued", false, true), 0));  // full
 
+    std::vector<std::future<void>> threads;  // worker, producer, change: joined in that order
     std::promise<void> gate;
     auto opened = gate.get_future().share();
     std::atomic<bool> repostStored{false};
-    auto workerThread = std::async(std::launch::async, [&] {
+    threads.push_back(std::async(std::launch::async, [&] {
         opened.wait();
         auto* repost = new Macro("repost", false, true);
         repostStored = pool.write(repost, 0);  // the worker's own queue is full: refused
@@ -60,20 +46,18 @@ TEST(QueueHostileUse, AWorkerWritingIntoItsOwnPoolWhileAChangeWaitsForAFullTarge
         for (Macro* macro = nullptr; worker.read(macro, 200);) {
             delete macro;
         }
-    });
-    auto producer = std::async(std::launch::async, [&pool] {
+    }));
+    threads.push_back(std::async(std::launch::async, [&pool] {
         EXPECT_TRUE(pool.write(new Macro("produced", false, true), -1));  // waits for room
-    });
+    }));
     std::this_thread::sleep_for(milliseconds(20));
-    auto change = std::async(std::launch::async, [&pool, &other] {
+    threads.push_back(std::async(std::launch::async, [&pool, &other] {
         pool.startForwardingTo(&other);  // waits for the producer's write
-    });
+    }));
     std::this_thread::sleep_for(milliseconds(20));
     gate.set_value();
 
-    readyOrAbort(workerThread, "the worker");
-    readyOrAbort(producer, "the producer");
-    readyOrAbort(change, "the change");
+    joinWithin(threads);  // a thread still blocked is part of a deadlock: the process stops
     EXPECT_EQ(pool.getNumQueuesToForwardTo(), 2u);
     for (Macro* macro = nullptr; other.read(macro, 0);) {
         delete macro;

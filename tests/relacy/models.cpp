@@ -66,10 +66,9 @@ struct ModelBase : rl::test_suite<Model, THREADS>
     void beginModel() { futexTable() = &table; }
 };
 
-// One writer, one reader, blocking: the reader gets 1, 2, 3 in that order,
-// through one slot and through two.
-template <uint32_t CAPACITY>
-struct SpscOrder : ModelBase<SpscOrder<CAPACITY>, 2>
+// A model over a ring of CAPACITY slots, made afresh for each iteration.
+template <typename Model, unsigned THREADS, uint32_t CAPACITY>
+struct RingModel : ModelBase<Model, THREADS>
 {
     RingHolder<CAPACITY>* holder = nullptr;
     void before()
@@ -77,37 +76,38 @@ struct SpscOrder : ModelBase<SpscOrder<CAPACITY>, 2>
         this->beginModel();
         holder = new RingHolder<CAPACITY>;
     }
+};
+
+// One writer, one reader, blocking: the reader gets 1, 2, 3 in that order,
+// through one slot and through two.
+template <uint32_t CAPACITY>
+struct SpscOrder : RingModel<SpscOrder<CAPACITY>, 2, CAPACITY>
+{
     void thread(unsigned index)
     {
         for (uintptr_t value = 1; value <= 3; ++value) {
             if (index == 0) {
-                RL_ASSERT(writeTo(holder->ring, value, -1));
+                RL_ASSERT(writeTo(this->holder->ring, value, -1));
             } else {
                 uintptr_t got = 0;
-                RL_ASSERT(readFrom(holder->ring, got, -1));
+                RL_ASSERT(readFrom(this->holder->ring, got, -1));
                 RL_ASSERT(got == value);
             }
         }
     }
     void after()
     {
-        RL_ASSERT(holder->ring.size() == 0);
-        delete holder;
+        RL_ASSERT(this->holder->ring.size() == 0);
+        delete this->holder;
     }
 };
 
 // Two writers and two readers on two slots: every message is taken exactly
 // once, and each reader sees each writer's messages in their order.
-struct MpmcExactlyOnce : ModelBase<MpmcExactlyOnce, 4>
+struct MpmcExactlyOnce : RingModel<MpmcExactlyOnce, 4, 2>
 {
-    RingHolder<2>* holder = nullptr;
     int seen[2][2] = {};  // [writer][message]: times taken; each reader fills its own part before after()
     uintptr_t got[2][2] = {};
-    void before()
-    {
-        beginModel();
-        holder = new RingHolder<2>;
-    }
     void thread(unsigned index)
     {
         if (index < 2) {
@@ -147,17 +147,11 @@ struct MpmcExactlyOnce : ModelBase<MpmcExactlyOnce, 4>
 // Writes and reads that may time out or poll, through one slot: a call that
 // fails has claimed nothing, so what was written equals what was read plus
 // what is left, nothing twice.
-struct TimedClaimsOnlyWhatItCompletes : ModelBase<TimedClaimsOnlyWhatItCompletes, 3>
+struct TimedClaimsOnlyWhatItCompletes : RingModel<TimedClaimsOnlyWhatItCompletes, 3, 1>
 {
-    RingHolder<1>* holder = nullptr;
     bool written[3] = {};  // [value]: its write succeeded; each writer sets its own
     int taken[3] = {};
     uintptr_t readValues[2] = {};
-    void before()
-    {
-        beginModel();
-        holder = new RingHolder<1>;
-    }
     void thread(unsigned index)
     {
         if (index < 2) {
@@ -246,14 +240,8 @@ struct SemaphoreTimedTake : ModelBase<SemaphoreTimedTake, 4>
 
 // Two writers, one reader that destroys the queue the moment it has both
 // messages, while the writers may still be inside write.
-struct QueueWriteReadDestroy : ModelBase<QueueWriteReadDestroy, 3>
+struct QueueWriteReadDestroy : RingModel<QueueWriteReadDestroy, 3, 1>
 {
-    RingHolder<1>* holder = nullptr;
-    void before()
-    {
-        beginModel();
-        holder = new RingHolder<1>;
-    }
     void thread(unsigned index)
     {
         if (index < 2) {

@@ -4,10 +4,7 @@
 #include <halvix/queue/Queue.h>
 
 #include "StressSupport.h"
-
-#include <halvix/command/Command.h>
-#include <halvix/command/Macro.h>
-#include <halvix/task/Task.h>
+#include "task/TaskTestSupport.h"
 
 #include <array>
 #include <atomic>
@@ -55,17 +52,9 @@ uint64_t weightOf(int producer, long sequence)
     return static_cast<uint64_t>(sequence) * kProducers + static_cast<uint64_t>(producer) + 1;
 }
 
-class RecordCommand : public halvix::command::Command
+Macro* recordingMacro(Ledger& ledger, int producer, long sequence)
 {
-public:
-    RecordCommand(Ledger& into, int producerIndex, long sequenceNumber)
-        : Command("Record"), ledger(into), producer(producerIndex), sequence(sequenceNumber)
-    {
-    }
-
-protected:
-    int myExecute() override
-    {
+    return macroOf("Record", [&ledger, producer, sequence] {
         if (workerIndex < 0) {
             ledger.unknownWorker.fetch_add(1, std::memory_order_relaxed);
             return 1;
@@ -77,13 +66,8 @@ protected:
         ++log.executed;
         log.checksum += weightOf(producer, sequence);
         return 0;
-    }
-
-private:
-    Ledger& ledger;
-    const int producer;
-    const long sequence;
-};
+    });
+}
 
 class Worker : public Task
 {
@@ -127,8 +111,7 @@ TEST(DispatcherStress, EightProducersFourWorkersEveryMacroOnceInProducerOrder)
     for (int p = 0; p < kProducers; ++p) {
         producers.emplace_back([&, p] {
             for (long s = 0; s < perProducer; ++s) {
-                auto* macro = new Macro("Record", false, true);
-                macro->add(new RecordCommand(ledger, p, s));
+                Macro* macro = recordingMacro(ledger, p, s);
                 if (!dispatcher.write(macro, -1)) {
                     failedWrites.fetch_add(1);
                     delete macro;

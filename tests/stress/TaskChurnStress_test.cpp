@@ -6,9 +6,7 @@
 #include <halvix/task/Task.h>
 
 #include "StressSupport.h"
-
-#include <halvix/command/Command.h>
-#include <halvix/command/Macro.h>
+#include "task/TaskTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +18,6 @@
 
 namespace {
 
-using halvix::command::Command;
 using halvix::command::Macro;
 using halvix::task::Task;
 using namespace halvix::test;
@@ -46,17 +43,9 @@ struct ProducerLog
 // The run being executed, from 1; set before each start, which publishes it to the new thread.
 int currentRun = 0;
 
-class RecordCommand : public Command
+Macro* recordingMacro(ProducerLog& log, long sequence, std::atomic<long>* executed = nullptr)
 {
-public:
-    RecordCommand(ProducerLog& into, long sequenceNumber, std::atomic<long>* executions)
-        : Command("Record"), log(into), sequence(sequenceNumber), executed(executions)
-    {
-    }
-
-protected:
-    int myExecute() override
-    {
+    return macroOf("Record", [&log, sequence, executed] {
         log.runOf[sequence] = currentRun;
         ++log.executions[sequence];
         log.outOfOrder += sequence <= log.last;
@@ -64,20 +53,7 @@ protected:
         if (executed != nullptr) {
             executed->fetch_add(1, std::memory_order_release);  // the writer's throttle acquires it
         }
-        return 0;
-    }
-
-private:
-    ProducerLog& log;
-    const long sequence;
-    std::atomic<long>* executed;
-};
-
-Macro* recordingMacro(ProducerLog& log, long sequence, std::atomic<long>* executed = nullptr)
-{
-    auto* macro = new Macro("Record", false, true);
-    macro->add(new RecordCommand(log, sequence, executed));
-    return macro;
+    });
 }
 
 // Where the writer stood around one termination request.
