@@ -65,8 +65,9 @@ HALVIX_API std::string snapshotJson();
 // Installs a handler for `signo` whose only work is to wake a watcher thread,
 // which then writes snapshotJson() to `path` ("-": standard error; a file is
 // written beside itself and renamed into place, so a reader never sees half
-// of one). The watcher is started by the first call and lives as long as the
-// process without keeping it from exiting. Calling again for the same signal
+// of one). The watcher is started by the first call, which returns once it
+// runs (so a fork right after the call copies no thread still starting), and
+// lives as long as the process without keeping it from exiting. Calling again for the same signal
 // replaces the path. The handler replaces whatever `signo` had before (a
 // handler of the application, SIG_IGN or SIG_DFL) and does not call it; the
 // previous disposition is not restored. Interrupted system calls restart

@@ -28,12 +28,11 @@
 // macro or target and a duplicate name are thrown; a failed write, an unknown
 // name and a forwarding change that changes nothing are only reported.
 //
-// Inputs that stop the process (an assertion of the OS queue beneath, as a
-// broken precondition; README.md, Pitfalls, lists them for every module):
-//   - a capacity of 0. Keep capacities in 1..2147483647, or (unsigned long)-1
-//     for the default: the OS queue receives the low 32 bits read as an int,
-//     so 2147483648 up to 4294967294, and 2^32, stop the process too, and
-//     other larger values give a wrong capacity;
+// Inputs that stop the process (an assertion, as a broken precondition;
+// README.md, Pitfalls, lists them for every module):
+//   - a capacity outside 1..2147483647 other than (unsigned long)-1, the
+//     default: 0 in the OS queue beneath, any larger value in the constructor
+//     before anything is registered (the OS queue counts slots in an int);
 //   - a time-out below -1 given to write or read.
 //
 // Concurrency:

@@ -83,6 +83,18 @@ TEST(Queue, StoresOldestFirstUpToItsCapacityAndDeletesOnlyAutoDeleteMacrosLeftIn
     EXPECT_FALSE(defaulted.write(&a, 0));
 }
 
+// The store counts its slots in an int: the low 32 bits of a larger capacity
+// once gave a wrong queue without a word (2^32 + 5 held 5 macros).
+TEST(QueueDeathTest, ACapacityTheStoreCannotHoldStopsTheProcessInsteadOfWrapping)
+{
+    for (uint64_t capacity :
+         {uint64_t{1} << 31, (uint64_t{1} << 32) - 1, uint64_t{1} << 32, (uint64_t{1} << 32) + 5}) {
+        EXPECT_DEATH(Queue("Wraps", capacity),
+                     "Queue::Queue.*Assertion `maxMacros <= INT_MAX \\|\\| maxMacros == ULONG_MAX' failed")
+            << capacity;
+    }
+}
+
 TEST(QueueOutput, PrintsLabelledLinesAndEveryQueue)
 {
     Queue queue("Q", 10);

@@ -11,6 +11,15 @@
 // watcher: the pipe leads to the parent's watcher, which would dump the
 // parent for the child's signal. So the child forgets the watcher and its
 // pipe as it is born, and starts its own at its next dumpOnSignal.
+//
+// dumpOnSignal returns only once the watcher runs. A thread's start
+// allocates (AddressSanitizer's run-time does, before the thread's function),
+// and an allocator that holds no lock across fork() leaves a child copied in
+// the middle of it with that lock taken for ever: the child's own watcher,
+// whose start needs the same lock, would never run. A service that forks
+// right after dumpOnSignal must copy a watcher that waits in read, not one
+// still starting; a fork on another thread meanwhile waits for the watcher's
+// lock (lockBeforeFork), which the start holds.
 #include "halvix/observe/Observe.h"
 
 #include "halvix/src/ThreadSafety.h"
@@ -22,6 +31,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <future>
 #include <map>
 #include <mutex>
 #include <string>
@@ -146,8 +156,10 @@ void forgetWatcherInChild() HALVIX_NO_THREAD_SAFETY_ANALYSIS
     w.mutex.unlock();
 }
 
-void watch(int readFd)
+void watch(int readFd, std::promise<void> running)
 {
+    // From here on the thread allocates nothing until a signal comes.
+    running.set_value();
     for (;;) {
         // Every wake-up waiting is taken at once, and each signal among them
         // gets one snapshot, taken after them all: a burst of signals must
@@ -194,7 +206,10 @@ bool startWatcher(Watcher& w) HALVIX_REQUIRES(w.mutex)
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &before);
     try {
-        std::thread(watch, fds[0]).detach();
+        std::promise<void> running;
+        std::future<void> ran = running.get_future();
+        std::thread(watch, fds[0], std::move(running)).detach();
+        ran.wait();  // see the file's comment: no fork copies a watcher still starting
     } catch (...) {
         pthread_sigmask(SIG_SETMASK, &before, nullptr);
         close(fds[0]);

@@ -6,12 +6,14 @@
 #include "halvix/os/osQueue.h"
 #include "halvix/queue/src/QueueCollection.h"
 #include "halvix/queue/src/QueueLinks.h"
+#include "halvix/src/Assert.h"
 #include "halvix/src/LabelledLine.h"
 #include "halvix/src/ObserverHooks.h"
 #include "halvix/src/QueueCounters.h"
 #include "halvix/src/RegistryPrinting.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <sstream>
@@ -67,12 +69,20 @@ Queue::Queue(const std::string& queueName, unsigned long macroSlots)
       queueSelectionAlgorithm(selectLeastUtilizedQueue), links(new Links),
       slots(static_cast<int>(macroSlots) == -1 ? OS_DEFAULT_SLOTS : static_cast<int>(macroSlots))
 {
+    // A capacity the store cannot hold stops the process before anything is
+    // registered, as 0 does in the store beneath: a capacity is fixed in the
+    // program, so a bad one is a broken precondition, not a failure to report
+    // and go on from. The store counts its slots in an int, and the low 32
+    // bits it would keep of a larger value wrap silently (2^32 + 5 would give
+    // 5 slots, 2^32 - 1 the default); only the all-ones value means the default.
+    // clang-format off
+    HALVIX_ASSERT(maxMacros <= INT_MAX || maxMacros == ULONG_MAX);
+    // clang-format on
     bool registered = false;
     {
         collection::Locked queues;
         if (queues.map().count(queueName) == 0) {
-            // The low 32 bits as a signed count: the all-ones value becomes
-            // -1, the OS layer's default size.
+            // The all-ones value becomes -1, the OS layer's default size.
             queueHandle = os::osQueueCreate(static_cast<int>(macroSlots));
             queues.map()[queueName] = this;
             registered = true;
