@@ -11,6 +11,7 @@
 #endif
 
 #include <atomic>
+#include <cmath>
 #include <mutex>
 
 namespace halvix::observe {
@@ -146,7 +147,7 @@ TickScale::TickScale() : nsPerTick(1.0)
 
 int64_t TickScale::toNs(int64_t ticks) const
 {
-    return static_cast<int64_t>(static_cast<double>(ticks) * nsPerTick + 0.5);
+    return std::llround(static_cast<double>(ticks) * nsPerTick);
 }
 
 }  // namespace detail
