@@ -231,7 +231,6 @@ private:
     // compares it with itself and a Task sets it on its own thread.
     std::atomic<std::thread::id> soleReader{};
     Links* links;  // owned
-    int slots;     // capacity of the store
 };
 
 HALVIX_API std::ostream& operator<<(std::ostream& os, const Queue& queue);

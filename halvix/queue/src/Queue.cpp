@@ -27,9 +27,6 @@ namespace {
 
 using Printing = singleton::RegistryPrinting<collection::Map>;
 
-// The capacity osQueueCreate gives for -1 (osQueue.h).
-constexpr int OS_DEFAULT_SLOTS = 32;
-
 // Removes the first `value` from `list`; says whether it was there.
 bool eraseOne(std::vector<Queue*>& list, const Queue* value)
 {
@@ -66,8 +63,7 @@ Queue* leastUtilized(const std::vector<Queue*>& queues)
 
 Queue::Queue(const std::string& queueName, unsigned long macroSlots)
     : name(queueName), maxMacros(macroSlots), queueHandle(nullptr),
-      queueSelectionAlgorithm(selectLeastUtilizedQueue), links(new Links),
-      slots(static_cast<int>(macroSlots) == -1 ? OS_DEFAULT_SLOTS : static_cast<int>(macroSlots))
+      queueSelectionAlgorithm(selectLeastUtilizedQueue), links(new Links)
 {
     // A capacity the store cannot hold stops the process before anything is
     // registered, as 0 does in the store beneath: a capacity is fixed in the
