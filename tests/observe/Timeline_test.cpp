@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -130,9 +131,11 @@ TEST(Timeline, MacrosQueuedBehindEachOtherRunBackToBackUnderTheirOwnNames)
     EXPECT_EQ(macros[0]["name"], "Gate");
     for (std::size_t i = 1; i < macros.size(); ++i) {
         EXPECT_EQ(macros[i]["name"], written[i - 1]);
-        // Each begins as the one before ended (to the printed nanosecond).
-        const double previousEnd = macros[i - 1]["ts"].get<double>() + macros[i - 1]["dur"].get<double>();
-        EXPECT_GE(macros[i]["ts"].get<double>(), previousEnd - 0.002);
+        // Each begins as the one before ended, never a printed nanosecond
+        // earlier: viewers draw a macro that overlaps the one before on its
+        // lane as nested in it.
+        const auto ns = [](const Json& us) { return std::llround(us.get<double>() * 1000.0); };
+        EXPECT_GE(ns(macros[i]["ts"]), ns(macros[i - 1]["ts"]) + ns(macros[i - 1]["dur"]));
     }
     std::remove(path.c_str());
 }
@@ -237,7 +240,7 @@ TEST(Timeline, StoppingWhileTasksKeepRecordingLosesNothingItWrites)
             busy.queue()->write(macroOf("spin", [] {}), -1);
         }
     });
-    for (int round = 0; round < 10; ++round) {
+    for (int round = 0; round < 3; ++round) {
         const std::string path = scratchPath("round.json");
         ASSERT_TRUE(observe::startTimeline(path, 500));
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -7,7 +7,7 @@
 //   halvix_relacy_models <model> [iterations]
 //
 // Models: spsc, mpmc, timed, semaphore-destroy, semaphore-timed,
-// queue-destroy.
+// queue-destroy, mark.
 #include "RelacyPlatform.h"
 
 #include <cstdlib>
@@ -49,11 +49,11 @@ bool writeTo(Ring& ring, uintptr_t value, long timeoutMs)
     return ring.write(messageOf(value), timeoutMs, slept);
 }
 
-bool readFrom(Ring& ring, uintptr_t& value, long timeoutMs)
+bool readFrom(Ring& ring, uintptr_t& value, long timeoutMs, bool marking = false)
 {
     bool slept = false;
     void* message = nullptr;
-    const bool taken = ring.read(message, timeoutMs, slept);
+    const bool taken = ring.read(message, timeoutMs, slept, marking);
     value = valueOf(message);
     return taken;
 }
@@ -257,6 +257,37 @@ struct QueueWriteReadDestroy : RingModel<QueueWriteReadDestroy, 3, 1>
     }
 };
 
+// Two marking readers and a writer that stores the next message only once
+// the ring looks empty, so at most one message waits and each reader holds
+// at most one slot it took: the mark may say 2, never more, even when a
+// reader stalls between taking its position and marking while the other
+// takes the positions after it and the writer fills them again.
+struct MarkOfStalledReaderCountsOnlyWhatTheRingHeld
+    : RingModel<MarkOfStalledReaderCountsOnlyWhatTheRingHeld, 3, 3>
+{
+    void thread(unsigned index)
+    {
+        if (index == 0) {
+            for (uintptr_t value : {1, 2, 3, 4, 0, 0}) {  // each reader stops at a 0
+                RL_ASSERT(writeTo(holder->ring, value, -1));
+                while (holder->ring.size() != 0) {
+                    rl::yield(1, $);
+                }
+            }
+            return;
+        }
+        uintptr_t value = 1;
+        while (value != 0) {
+            RL_ASSERT(readFrom(holder->ring, value, -1, true));
+        }
+    }
+    void after()
+    {
+        RL_ASSERT(holder->ring.highWater() <= 2);
+        delete holder;
+    }
+};
+
 template <typename Model>
 bool run(unsigned long iterations)
 {
@@ -289,6 +320,8 @@ int main(int argc, char** argv)
         passed = run<SemaphoreTimedTake>(iterations);
     } else if (model == "queue-destroy") {
         passed = run<QueueWriteReadDestroy>(iterations);
+    } else if (model == "mark") {
+        passed = run<MarkOfStalledReaderCountsOnlyWhatTheRingHeld>(iterations);
     } else {
         std::cerr << "unknown model " << model << "\n";
         return 2;

@@ -364,10 +364,14 @@ void appendEvent(std::string& out, const Collected& item, const std::string& nam
            : e.kind == Kind::TIMER ? ",\"cat\":\"timer\",\"ph\":\"i\",\"s\":\"t\""
                                    : ",\"cat\":\"queue\",\"ph\":\"X\"";
     out += ",\"ts\":";
-    appendMicros(out, scale.toNs(e.begin - start));
+    const int64_t beginNs = scale.toNs(e.begin - start);
+    appendMicros(out, beginNs);
     if (e.kind != Kind::TIMER) {
+        // The end turned into time as an instant, like the next begin: a
+        // span rounded on its own could end a nanosecond after the next
+        // macro on the lane begins, which viewers draw as nested.
         out += ",\"dur\":";
-        appendMicros(out, scale.toNs(e.duration));
+        appendMicros(out, scale.toNs(e.begin + e.duration - start) - beginNs);
     }
     out += ",\"pid\":" + std::to_string(pid) + ",\"tid\":" + std::to_string(item.lane + 1);
     if (e.kind == Kind::MACRO) {

@@ -221,7 +221,7 @@ private:
     // mark waiting reads the writers' position from their cache line.
     void raiseMarkAt(uint64_t position)
     {
-        // Relaxed throughout: a statistic, never a reason to read a message.
+        // Relaxed but where said: a statistic, never a reason to read a message.
         uint32_t mark = readers.highWater.load(std::memory_order_relaxed);
         if (mark >= capacity) {
             return;
@@ -232,8 +232,16 @@ private:
         if (static_cast<int32_t>((ahead.turn.load(std::memory_order_relaxed) & ~SLEEPER) - turn) < 0) {
             return;  // position + mark not written yet: no more than the mark waits
         }
-        const uint64_t written = writers.position.load(std::memory_order_relaxed);
-        const uint64_t held = written > position ? written - position : 1;
+        // Counted from the readers' position, not from `position`: other
+        // readers may have taken the positions after it meanwhile (while this
+        // one was preempted, the writers could refill a whole lap behind
+        // them). That position is read by a read-modify-write, which sees
+        // the latest claim, where a load could see an older one and count
+        // taken messages as held; acquire keeps it after the writers' load.
+        // Both only on a read that beats the mark.
+        const uint64_t written = writers.position.load(std::memory_order_acquire);
+        const uint64_t taken = readers.position.fetch_add(0, std::memory_order_relaxed);
+        const uint64_t held = written > taken ? written - taken + 1 : 1;  // + 1: the message this read takes
         const uint32_t now = held >= capacity ? capacity : static_cast<uint32_t>(held);
         // Readers on several threads may raise it at once: only upwards.
         while (mark < now && !readers.highWater.compare_exchange_weak(mark, now, std::memory_order_relaxed,
